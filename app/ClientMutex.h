@@ -1,0 +1,45 @@
+#pragma once
+
+#ifdef _WIN32
+// Only the kernel headers: the engine uses this lock and must stay free of UI headers.
+#include <windef.h>
+#include <winbase.h>
+#else
+#include <mutex>
+#endif
+
+// The lock that keeps a cancel from cutting a guarded write in half.
+class CClient_Mutex {
+public:
+    CClient_Mutex();
+    virtual ~CClient_Mutex();
+    CClient_Mutex(const CClient_Mutex&) = delete;
+    CClient_Mutex& operator=(const CClient_Mutex&) = delete;
+
+    void Lock();
+    void Unlock();
+    // Lets a UI thread keep answering the worker's window messages while it waits for the lock.
+    bool TryLock();
+
+private:
+#ifdef _WIN32
+    CRITICAL_SECTION m_section;
+#else
+    std::mutex m_mutex;
+#endif
+};
+
+// Scoped lock: constructing it locks, destroying it unlocks.
+class CClient_MutexGuard {
+public:
+    explicit CClient_MutexGuard(CClient_Mutex* mutex);
+    // Takes over a lock the caller already holds (after a successful TryLock).
+    struct Adopt {};
+    CClient_MutexGuard(CClient_Mutex* mutex, Adopt);
+    virtual ~CClient_MutexGuard();
+    CClient_MutexGuard(const CClient_MutexGuard&) = delete;
+    CClient_MutexGuard& operator=(const CClient_MutexGuard&) = delete;
+
+private:
+    CClient_Mutex* m_pMutex;
+};

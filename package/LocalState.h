@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+// The client's state between updates, kept in version.ini in the game directory.
+struct LocalState {
+    std::uint32_t localVersion = 0;
+    std::int64_t pakAppendOffset = 0; // 0: none recorded, the next pak entry goes to the file's end
+};
+
+constexpr const char* kLocalStateFileName = "version.ini";
+
+// False when version.ini cannot be opened, its local version is 0 or not a number, or its pak
+// append offset is negative.
+bool ReadLocalState(LocalState& state);
+// Replaces version.ini atomically (sibling temporary file, then rename); false on any failure,
+// which leaves the old file as it was.
+bool WriteLocalState(const LocalState& state);
