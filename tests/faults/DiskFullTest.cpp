@@ -1,0 +1,90 @@
+// The game folder on a small tmpfs: the temporary archive, a file entry or the pak entry cannot be
+// written, or no file can be created at all.
+
+#include "MountedGameTest.h"
+
+#include <set>
+
+using namespace testsupport;
+
+namespace {
+
+class DiskFullTest : public MountedGameTest {
+protected:
+    void MountSmallDisk(std::size_t bytes, std::size_t inodes) {
+        Mount(ScopedMount::Tmpfs(m_game, bytes, inodes));
+        WriteGameFile("version.ini", m_oldState);
+    }
+
+    // version.ini whole and old, and nothing beside it that a guarded write left behind.
+    void ExpectLocalStateKept() {
+        EXPECT_EQ(ReadBinaryFile(m_game / "version.ini"), m_oldState);
+        std::set<std::string> names;
+        std::error_code error;
+        for (fs::directory_iterator entry(m_game, error), end; !error && entry != end;
+             entry.increment(error)) {
+            names.insert(entry->path().filename().string());
+        }
+        const std::set<std::string> allowed = {"version.ini", "res.pak", "patch", "big.bin"};
+        for (const std::string& name : names) {
+            EXPECT_TRUE(allowed.count(name) == 1) << "left in the game folder: " << name;
+        }
+    }
+};
+
+TEST_F(DiskFullTest, TemporaryArchiveThatDoesNotFitGivesMessage6) {
+    WritePackage({{"big.bin", IncompressibleData(1024 * 1024, 1), Storage::Stored}});
+    MountSmallDisk(256 * 1024, 64);
+
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(m_view.messages.size(), 1u);
+    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::CannotCreateTemporaryArchive));
+    ExpectLocalStateKept();
+}
+
+TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesMessage6) {
+    WritePackage({{"big.bin", "small"}});
+    // The root, version.ini and the patch folder take every inode.
+    MountSmallDisk(1024 * 1024, 3);
+
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(m_view.messages.size(), 1u);
+    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::CannotCreateTemporaryArchive));
+    ExpectLocalStateKept();
+}
+
+TEST_F(DiskFullTest, FileEntryThatDoesNotFitGivesMessage9) {
+    // Zeros deflate to almost nothing, so the temporary archive fits and the entry does not.
+    WritePackage({{"big.bin", std::string(4 * 1024 * 1024, '\0')}});
+    MountSmallDisk(1024 * 1024, 64);
+
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(m_view.messages.size(), 1u);
+    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::WriteCameUpShort));
+    ExpectLocalStateKept();
+}
+
+TEST_F(DiskFullTest, PakEntryThatDoesNotFitGivesMessage9) {
+    WritePackage({{"res.pak", std::string(4 * 1024 * 1024, '\0')}});
+    MountSmallDisk(1024 * 1024, 64);
+    WriteGameFile("res.pak", "original pak");
+
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(m_view.messages.size(), 1u);
+    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::WriteCameUpShort));
+    ExpectLocalStateKept();
+}
+
+TEST_F(DiskFullTest, NoInodeLeftForAFileEntryGivesMessage10) {
+    WritePackage({{"big.bin", "small"}});
+    // The root, version.ini, the patch folder and the temporary archive take every inode.
+    MountSmallDisk(1024 * 1024, 4);
+
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(m_view.messages.size(), 1u);
+    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::CannotWriteFile));
+    ExpectLocalStateKept();
+    EXPECT_FALSE(fs::exists(m_game / "big.bin"));
+}
+
+} // namespace

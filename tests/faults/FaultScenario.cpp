@@ -1,0 +1,68 @@
+#include "FaultScenario.h"
+
+#include "PackageBuilder.h"
+#include "RunPatch.h"
+
+#include <algorithm>
+#include <random>
+#include <unistd.h>
+
+FolderSnapshot SnapshotFolder(const fs::path& folder) {
+    FolderSnapshot snapshot;
+    std::error_code error;
+    for (fs::recursive_directory_iterator walk(folder, error), end; !error && walk != end;
+         walk.increment(error)) {
+        const std::string name = fs::relative(walk->path(), folder, error).generic_string();
+        snapshot[name] = walk->is_directory(error) ? std::string("<dir>")
+                                                   : testsupport::ReadBinaryFile(walk->path());
+    }
+    return snapshot;
+}
+
+std::string SnapshotDifferences(const FolderSnapshot& expected, const FolderSnapshot& actual) {
+    std::string differences;
+    for (const auto& [path, contents] : expected) {
+        const auto found = actual.find(path);
+        if (found == actual.end()) {
+            differences += "missing " + path + "\n";
+        } else if (found->second != contents) {
+            const auto mismatch = std::mismatch(contents.begin(), contents.end(),
+                                                found->second.begin(), found->second.end());
+            differences += "differs " + path + " from byte " +
+                           std::to_string(mismatch.first - contents.begin()) + " (sizes " +
+                           std::to_string(contents.size()) + " and " +
+                           std::to_string(found->second.size()) + ")\n";
+        }
+    }
+    for (const auto& [path, contents] : actual) {
+        if (expected.count(path) == 0) {
+            differences += "extra " + path + "\n";
+        }
+    }
+    return differences;
+}
+
+int RunEngineIn(const fs::path& game, const fs::path& package,
+                testsupport::RecordingPatchView& view) {
+    std::error_code error;
+    const fs::path previous = fs::current_path(error);
+    if (error || chdir(game.c_str()) != 0) {
+        return -1;
+    }
+    const int result = RunPatch(view, package);
+    return chdir(previous.c_str()) == 0 ? result : -1;
+}
+
+std::string IncompressibleData(std::size_t size, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::string data(size, '\0');
+    for (char& byte : data) {
+        byte = static_cast<char>(random() & 0xFF);
+    }
+    return data;
+}
+
+std::string LocalStateText(std::uint32_t version, std::int64_t pakAppendOffset) {
+    return std::to_string(static_cast<std::int32_t>(version)) + "\r\n" +
+           std::to_string(pakAppendOffset) + "\r\n";
+}

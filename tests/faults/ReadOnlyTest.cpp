@@ -1,0 +1,68 @@
+// Targets that cannot be written even by root: files bound read-only onto themselves.
+
+#include "MountedGameTest.h"
+
+using namespace testsupport;
+
+namespace {
+
+class ReadOnlyTargetTest : public MountedGameTest {
+protected:
+    void SetUp() override {
+        MountedGameTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        WritePackage({{"res.pak", PatternedData(3000, 1)},
+                      {"data/", ""},
+                      {"data/a.txt", PatternedData(2000, 2)}});
+        WriteGameFile("version.ini", m_oldState);
+        WriteGameFile("res.pak", "original pak");
+        std::error_code error;
+        fs::create_directories(m_game / "data", error);
+        WriteGameFile("data/a.txt", "original file");
+    }
+
+    void MakeReadOnly(const std::string& name) { Mount(ScopedMount::ReadOnly(m_game / name)); }
+
+    void ExpectOnlyMessage(Message message) {
+        ASSERT_EQ(m_view.messages.size(), 1u);
+        EXPECT_EQ(m_view.messages[0], ExpectedMessage(message));
+        EXPECT_EQ(m_view.finishEnabled, 0);
+        EXPECT_EQ(ReadBinaryFile(m_game / "version.ini"), m_oldState);
+    }
+};
+
+TEST_F(ReadOnlyTargetTest, ReadOnlyFileEntryTargetGivesMessage10) {
+    MakeReadOnly("data/a.txt");
+
+    EXPECT_EQ(Run(), 1);
+    ExpectOnlyMessage(Message::CannotWriteFile);
+    EXPECT_EQ(ReadBinaryFile(m_game / "data/a.txt"), "original file");
+}
+
+TEST_F(ReadOnlyTargetTest, ReadOnlyPakGivesMessage8) {
+    MakeReadOnly("res.pak");
+
+    EXPECT_EQ(Run(), 1);
+    ExpectOnlyMessage(Message::PakFileMissing);
+    EXPECT_EQ(ReadBinaryFile(m_game / "res.pak"), "original pak");
+}
+
+TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniGivesMessage2AndKeepsTheOldState) {
+    MakeReadOnly("version.ini");
+
+    EXPECT_EQ(Run(), 1);
+    ExpectOnlyMessage(Message::CannotReadLocalVersion);
+    // Everything before the record step was applied; only the state could not be recorded.
+    EXPECT_EQ(ReadBinaryFile(m_game / "data/a.txt"), PatternedData(2000, 2));
+    std::error_code error;
+    for (fs::directory_iterator entry(m_game, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        EXPECT_TRUE(name == "version.ini" || name == "res.pak" || name == "data" || name == "patch")
+            << "left in the game folder: " << name;
+    }
+}
+
+} // namespace
