@@ -1,0 +1,73 @@
+#include "RunPatch.h"
+
+#include "ApplyPackage.h"
+#include "FileSystem.h"
+#include "PatchView.h"
+#include "Report.h"
+#include "VersionLabels.h"
+
+namespace {
+
+int ReportAndStop(PatchView& view, Message message) {
+    ReportMessage(view, message);
+    return kRunStopped;
+}
+
+int ReportAndStop(PatchView& view, const std::wstring& text) {
+    view.ReportAndQuit(text);
+    return kRunStopped;
+}
+
+// A cancelled run takes no further step, not even a label.
+bool ShowUnlessCancelled(PatchView& view, void (PatchView::*show)(const std::wstring&),
+                         const std::wstring& text) {
+    if (view.IsCancelled()) {
+        return false;
+    }
+    (view.*show)(text);
+    return true;
+}
+
+// Only a package exactly one version ahead applies; versions wrap like the unsigned values they
+// are.
+int ApplyVersionGate(RunState& run) {
+    const std::uint32_t packageVersion = run.trailer.packageVersion;
+    const std::uint32_t localVersion = run.local.localVersion;
+    if (packageVersion == localVersion) {
+        run.view.SetProgress(100);
+        return ReportAndStop(run.view, AlreadyUpToDateText(localVersion));
+    }
+    if (packageVersion == localVersion + 1u) {
+        return ApplyPackage(run);
+    }
+    if (packageVersion > localVersion) {
+        return ReportAndStop(run.view, VersionSkippedText(localVersion, packageVersion));
+    }
+    return ReportAndStop(run.view, Message::PackageWithdrawn);
+}
+
+} // namespace
+
+int RunPatch(PatchView& view, const std::filesystem::path& packageFile) {
+    if (view.IsCancelled()) {
+        return kRunStopped;
+    }
+    const FileHandle programFile = OpenFile(packageFile, "rb");
+    RunState run{view, programFile.get(), 0, PackageTrailer{}, LocalState{}};
+    if (!programFile || !ReadPackageTrailer(programFile.get(), run.trailer, run.archiveLength)) {
+        return ReportAndStop(view, Message::CannotOpenPackage);
+    }
+    if (!ShowUnlessCancelled(view, &PatchView::SetLatestVersionText,
+                             LatestVersionLabel(run.trailer.packageVersion))) {
+        return kRunStopped;
+    }
+    if (!ReadLocalState(run.local)) {
+        return ReportAndStop(view, Message::CannotReadLocalVersion);
+    }
+    if (!ShowUnlessCancelled(view, &PatchView::SetLocalVersionText,
+                             LocalVersionLabel(run.local.localVersion)) ||
+        view.IsCancelled()) {
+        return kRunStopped;
+    }
+    return ApplyVersionGate(run);
+}
