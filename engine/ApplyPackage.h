@@ -1,0 +1,22 @@
+#pragma once
+
+#include "LocalState.h"
+#include "PackageTrailer.h"
+
+#include <cstdint>
+#include <cstdio>
+
+class PatchView;
+
+// What the update run knows once the version gate has let the package through.
+struct RunState {
+    PatchView& view;
+    std::FILE* programFile;     // positioned at the embedded archive
+    std::int64_t archiveLength; // bytes of the embedded archive, up to the trailer
+    PackageTrailer trailer;
+    LocalState local;
+};
+
+// Extracts the embedded archive, applies its entries to the game directory and records the new
+// local state. kRunCompleted, or kRunStopped after a message or a cancel.
+int ApplyPackage(RunState& run);

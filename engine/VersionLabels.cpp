@@ -1,0 +1,23 @@
+#include "VersionLabels.h"
+
+#include <boost/format.hpp>
+
+namespace {
+
+std::wstring FormatVersionLabel(const wchar_t* formatText, std::uint32_t version) {
+    // Rounded to single precision, as the labels have always shown it.
+    const auto shown = static_cast<float>(static_cast<double>(version) / 100.0);
+    boost::wformat format(formatText);
+    format.exceptions(boost::io::no_error_bits);
+    return boost::str(format % shown);
+}
+
+} // namespace
+
+std::wstring LatestVersionLabel(std::uint32_t version) {
+    return FormatVersionLabel(L"最新版本： %.02f", version);
+}
+
+std::wstring LocalVersionLabel(std::uint32_t version) {
+    return FormatVersionLabel(L"本地版本： %.02f", version);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+// The file operations of the engine, with Windows semantics on Windows and POSIX calls elsewhere.
+// Host paths are std::filesystem paths (wide on Windows). Narrow paths are code page 936 bytes, as
+// entry names are: Windows hands them to the ANSI file API unchanged, elsewhere they are converted
+// to UTF-8 first, so a name lands under its real characters.
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+// Closes without looking at the result: for files that were only read, and for ways out after a
+// failure. A file that was written is closed with CloseWrittenFile.
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+FileHandle OpenFile(const std::filesystem::path& path, const char* mode);
+FileHandle OpenNarrowFile(const std::string& cp936Path, const char* mode);
+
+// False when buffered data could not be written or the file could not be closed.
+bool CloseWrittenFile(FileHandle& file);
+// Pushes written data through to the disk, so a rename that follows cannot expose an empty file.
+bool FlushFileToDisk(std::FILE* file);
+
+// Positions counted from the start of the file, 64-bit on every platform.
+bool SeekFile(std::FILE* file, std::int64_t offset);
+// -1 on failure.
+std::int64_t TellFile(std::FILE* file);
+// -1 on failure. Leaves the file positioned at its end.
+std::int64_t FileLength(std::FILE* file);
+
+// Creates the directory and its missing parents; true when it exists afterwards.
+bool CreateNarrowDirectories(const std::string& cp936Path);
+// One directory level (ASCII name); false when it could not be made, also when it already exists.
+bool MakeDirectory(const char* path);
+bool RemoveFile(const std::filesystem::path& path);
+// Replaces target by source in one step: readers see either the old or the new file.
+bool ReplaceFileAtomically(const std::filesystem::path& source,
+                           const std::filesystem::path& target);
