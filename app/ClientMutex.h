@@ -2,8 +2,9 @@
 
 #ifdef _WIN32
 // Only the kernel headers: the engine uses this lock and must stay free of UI headers.
-#include <winbase.h>
 #include <windef.h>
+// winbase.h needs the types of windef.h: keep this order.
+#include <winbase.h>
 #else
 #include <mutex>
 #endif

@@ -25,6 +25,9 @@
 //   key VK                   press and release a key in the dialog
 //   click-finish             click the finish button
 //   sleep MS                 wait
+//   rect                     print the dialog's screen rectangle as "rect=WxH+X+Y"
+//   signal PATH              create an empty file, to tell a script a point was reached
+//   wait-file PATH           wait until a script creates the file
 //   alive                    the updater is still running and its dialog still there
 //   exit CODE                wait for the updater to end, with exit code CODE
 //   exit-within MS CODE      the same, within MS milliseconds of the previous step's end
@@ -150,6 +153,7 @@ private:
     bool BoxShown(std::wstring& seen);
     bool BrowserShown(std::wstring& seen);
     bool Exited(std::wstring& seen);
+    bool FileExists(std::wstring& seen);
 
     int m_argc = 0;
     wchar_t** m_argv = nullptr;
@@ -276,6 +280,10 @@ bool Driver::Exited(std::wstring& seen) {
     return static_cast<int>(exitCode) == m_low;
 }
 
+bool Driver::FileExists(std::wstring& /*seen*/) {
+    return GetFileAttributesW(m_expectedText.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool Driver::Step(const std::wstring& verb) {
     if (verb == L"acp") {
         Print(L"acp=" + std::to_wstring(GetACP()));
@@ -382,6 +390,27 @@ bool Driver::Step(const std::wstring& verb) {
     if (verb == L"sleep") {
         Sleep(static_cast<DWORD>(NextNumber()));
         return true;
+    }
+    if (verb == L"rect") {
+        RECT rect;
+        if (!GetWindowRect(m_dialog, &rect))
+            return Fail(L"no dialog");
+        Print(L"rect=" + std::to_wstring(rect.right - rect.left) + L"x" +
+              std::to_wstring(rect.bottom - rect.top) + L"+" + std::to_wstring(rect.left) + L"+" +
+              std::to_wstring(rect.top));
+        return true;
+    }
+    if (verb == L"signal") {
+        HANDLE file = CreateFileW(NextArgument(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return Fail(L"cannot create the signal file");
+        CloseHandle(file);
+        return true;
+    }
+    if (verb == L"wait-file") {
+        m_expectedText = NextArgument();
+        return WaitFor(L"file " + m_expectedText, &Driver::FileExists);
     }
     if (verb == L"alive") {
         if (ProcessEnded())
