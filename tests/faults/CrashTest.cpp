@@ -38,7 +38,8 @@ class KilledRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CanLimitChildWrites()) {
-            GTEST_SKIP() << "cutting a child's writes at a byte needs ptrace on x86-64 Linux";
+            GTEST_SKIP() << "cutting a child's writes at a byte needs ptrace on x86-64 Linux, "
+                            "which this machine does not allow";
         }
         const std::string archive = BuildZipArchive({
             {"res.pak", PatternedData(900 * 1024, 7) + IncompressibleData(400 * 1024, 8)},

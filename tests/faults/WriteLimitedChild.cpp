@@ -155,8 +155,10 @@ private:
 
 } // namespace
 
+// Containers may forbid ptrace even to root: find out once with a child that does nothing.
 bool CanLimitChildWrites() {
-    return true;
+    static const bool traceable = RunWriteLimitedChild([] { return 0; }, 0).exitCode == 0;
+    return traceable;
 }
 
 ChildResult RunWriteLimitedChild(const std::function<int()>& body, std::uint64_t byteLimit) {

@@ -18,7 +18,7 @@ struct ChildResult {
     std::vector<FileWrite> writes;
 };
 
-// True where a child can be traced and its writes cut at a byte (x86-64 Linux).
+// True where a child can be traced and its writes cut at a byte (x86-64 Linux, ptrace allowed).
 bool CanLimitChildWrites();
 
 // Runs body in a forked, traced child. Once byteLimit bytes have gone into regular files the
