@@ -3,8 +3,6 @@
 
 #include "MountedGameTest.h"
 
-#include <set>
-
 using namespace testsupport;
 
 namespace {
@@ -16,19 +14,8 @@ protected:
         WriteGameFile("version.ini", m_oldState);
     }
 
-    // version.ini whole and old, and nothing beside it that a guarded write left behind.
-    void ExpectLocalStateKept() {
-        EXPECT_EQ(ReadBinaryFile(m_game / "version.ini"), m_oldState);
-        std::set<std::string> names;
-        std::error_code error;
-        for (fs::directory_iterator entry(m_game, error), end; !error && entry != end;
-             entry.increment(error)) {
-            names.insert(entry->path().filename().string());
-        }
-        const std::set<std::string> allowed = {"version.ini", "res.pak", "patch", "big.bin"};
-        for (const std::string& name : names) {
-            EXPECT_TRUE(allowed.count(name) == 1) << "left in the game folder: " << name;
-        }
+    void ExpectNothingLeftBeside() {
+        ExpectOnlyTheseInGameFolder({"version.ini", "res.pak", "patch", "big.bin"});
     }
 };
 
@@ -37,9 +24,8 @@ TEST_F(DiskFullTest, TemporaryArchiveThatDoesNotFitGivesMessage6) {
     MountSmallDisk(256 * 1024, 64);
 
     EXPECT_EQ(Run(), 1);
-    ASSERT_EQ(m_view.messages.size(), 1u);
-    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::CannotCreateTemporaryArchive));
-    ExpectLocalStateKept();
+    ExpectOnlyMessage(Message::CannotCreateTemporaryArchive);
+    ExpectNothingLeftBeside();
 }
 
 TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesMessage6) {
@@ -48,9 +34,8 @@ TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesMessage6) {
     MountSmallDisk(1024 * 1024, 3);
 
     EXPECT_EQ(Run(), 1);
-    ASSERT_EQ(m_view.messages.size(), 1u);
-    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::CannotCreateTemporaryArchive));
-    ExpectLocalStateKept();
+    ExpectOnlyMessage(Message::CannotCreateTemporaryArchive);
+    ExpectNothingLeftBeside();
 }
 
 TEST_F(DiskFullTest, FileEntryThatDoesNotFitGivesMessage9) {
@@ -59,9 +44,8 @@ TEST_F(DiskFullTest, FileEntryThatDoesNotFitGivesMessage9) {
     MountSmallDisk(1024 * 1024, 64);
 
     EXPECT_EQ(Run(), 1);
-    ASSERT_EQ(m_view.messages.size(), 1u);
-    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::WriteCameUpShort));
-    ExpectLocalStateKept();
+    ExpectOnlyMessage(Message::WriteCameUpShort);
+    ExpectNothingLeftBeside();
 }
 
 TEST_F(DiskFullTest, PakEntryThatDoesNotFitGivesMessage9) {
@@ -70,9 +54,8 @@ TEST_F(DiskFullTest, PakEntryThatDoesNotFitGivesMessage9) {
     WriteGameFile("res.pak", "original pak");
 
     EXPECT_EQ(Run(), 1);
-    ASSERT_EQ(m_view.messages.size(), 1u);
-    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::WriteCameUpShort));
-    ExpectLocalStateKept();
+    ExpectOnlyMessage(Message::WriteCameUpShort);
+    ExpectNothingLeftBeside();
 }
 
 TEST_F(DiskFullTest, NoInodeLeftForAFileEntryGivesMessage10) {
@@ -81,9 +64,8 @@ TEST_F(DiskFullTest, NoInodeLeftForAFileEntryGivesMessage10) {
     MountSmallDisk(1024 * 1024, 4);
 
     EXPECT_EQ(Run(), 1);
-    ASSERT_EQ(m_view.messages.size(), 1u);
-    EXPECT_EQ(m_view.messages[0], ExpectedMessage(Message::CannotWriteFile));
-    ExpectLocalStateKept();
+    ExpectOnlyMessage(Message::CannotWriteFile);
+    ExpectNothingLeftBeside();
     EXPECT_FALSE(fs::exists(m_game / "big.bin"));
 }
 

@@ -53,6 +53,15 @@ int RunEngineIn(const fs::path& game, const fs::path& package,
     return chdir(previous.c_str()) == 0 ? result : -1;
 }
 
+int MessageNumber(const testsupport::RecordedMessage& shown) {
+    for (const MessageText& text : kMessageTexts) {
+        if (testsupport::ExpectedMessage(text.message) == shown) {
+            return static_cast<int>(text.message);
+        }
+    }
+    return 0;
+}
+
 std::string IncompressibleData(std::size_t size, std::uint32_t seed) {
     std::mt19937 random(seed);
     std::string data(size, '\0');

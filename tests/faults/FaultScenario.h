@@ -21,6 +21,9 @@ std::string SnapshotDifferences(const FolderSnapshot& expected, const FolderSnap
 int RunEngineIn(const fs::path& game, const fs::path& package,
                 testsupport::RecordingPatchView& view);
 
+// The number (1 to 10) of the message table's text the view recorded, 0 when none matches.
+int MessageNumber(const testsupport::RecordedMessage& shown);
+
 // Bytes deflate cannot shrink, from a fixed seed.
 std::string IncompressibleData(std::size_t size, std::uint32_t seed);
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <set>
 #include <vector>
 
 // A game folder whose files or whole folder the test replaces by mounts; skipped where this
@@ -44,6 +44,26 @@ protected:
     }
 
     int Run() { return RunEngineIn(m_game, m_package, m_view); }
+
+    // The run showed exactly this message, by its number (readable when it fails), did not
+    // finish, and left version.ini as it was.
+    void ExpectOnlyMessage(Message message) {
+        ASSERT_EQ(m_view.messages.size(), 1u);
+        EXPECT_EQ(MessageNumber(m_view.messages[0]), static_cast<int>(message));
+        EXPECT_EQ(m_view.finishEnabled, 0);
+        EXPECT_EQ(testsupport::ReadBinaryFile(m_game / "version.ini"), m_oldState);
+    }
+
+    // Nothing else at the top of the game folder, such as a temporary file a guarded write of
+    // version.ini left behind.
+    void ExpectOnlyTheseInGameFolder(const std::set<std::string>& allowed) {
+        std::error_code error;
+        for (fs::directory_iterator entry(m_game, error), end; !error && entry != end;
+             entry.increment(error)) {
+            const std::string name = entry->path().filename().string();
+            EXPECT_EQ(allowed.count(name), 1u) << "left in the game folder: " << name;
+        }
+    }
 
     const std::string m_oldState = LocalStateText(kPackageVersion - 1, 0);
     testsupport::ScratchGameDirectory m_scratch;

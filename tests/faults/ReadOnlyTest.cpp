@@ -24,13 +24,6 @@ protected:
     }
 
     void MakeReadOnly(const std::string& name) { Mount(ScopedMount::ReadOnly(m_game / name)); }
-
-    void ExpectOnlyMessage(Message message) {
-        ASSERT_EQ(m_view.messages.size(), 1u);
-        EXPECT_EQ(m_view.messages[0], ExpectedMessage(message));
-        EXPECT_EQ(m_view.finishEnabled, 0);
-        EXPECT_EQ(ReadBinaryFile(m_game / "version.ini"), m_oldState);
-    }
 };
 
 TEST_F(ReadOnlyTargetTest, ReadOnlyFileEntryTargetGivesMessage10) {
@@ -56,13 +49,7 @@ TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniGivesMessage2AndKeepsTheOldState) {
     ExpectOnlyMessage(Message::CannotReadLocalVersion);
     // Everything before the record step was applied; only the state could not be recorded.
     EXPECT_EQ(ReadBinaryFile(m_game / "data/a.txt"), PatternedData(2000, 2));
-    std::error_code error;
-    for (fs::directory_iterator entry(m_game, error), end; !error && entry != end;
-         entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        EXPECT_TRUE(name == "version.ini" || name == "res.pak" || name == "data" || name == "patch")
-            << "left in the game folder: " << name;
-    }
+    ExpectOnlyTheseInGameFolder({"version.ini", "res.pak", "data", "patch"});
 }
 
 } // namespace
