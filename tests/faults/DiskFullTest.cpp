@@ -14,7 +14,10 @@ protected:
         WriteGameFile("version.ini", m_oldState);
     }
 
-    void ExpectNothingLeftBeside() {
+    // The run ends with the message, version.ini kept whole, nothing half-written beside it.
+    void ExpectRunEndsWith(Message message) {
+        EXPECT_EQ(Run(), 1);
+        ExpectOnlyMessage(message);
         ExpectOnlyTheseInGameFolder({"version.ini", "res.pak", "patch", "big.bin"});
     }
 };
@@ -23,9 +26,7 @@ TEST_F(DiskFullTest, TemporaryArchiveThatDoesNotFitGivesMessage6) {
     WritePackage({{"big.bin", IncompressibleData(1024 * 1024, 1), Storage::Stored}});
     MountSmallDisk(256 * 1024, 64);
 
-    EXPECT_EQ(Run(), 1);
-    ExpectOnlyMessage(Message::CannotCreateTemporaryArchive);
-    ExpectNothingLeftBeside();
+    ExpectRunEndsWith(Message::CannotCreateTemporaryArchive);
 }
 
 TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesMessage6) {
@@ -33,9 +34,7 @@ TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesMessage6) {
     // The root, version.ini and the patch folder take every inode.
     MountSmallDisk(1024 * 1024, 3);
 
-    EXPECT_EQ(Run(), 1);
-    ExpectOnlyMessage(Message::CannotCreateTemporaryArchive);
-    ExpectNothingLeftBeside();
+    ExpectRunEndsWith(Message::CannotCreateTemporaryArchive);
 }
 
 TEST_F(DiskFullTest, FileEntryThatDoesNotFitGivesMessage9) {
@@ -43,9 +42,7 @@ TEST_F(DiskFullTest, FileEntryThatDoesNotFitGivesMessage9) {
     WritePackage({{"big.bin", std::string(4 * 1024 * 1024, '\0')}});
     MountSmallDisk(1024 * 1024, 64);
 
-    EXPECT_EQ(Run(), 1);
-    ExpectOnlyMessage(Message::WriteCameUpShort);
-    ExpectNothingLeftBeside();
+    ExpectRunEndsWith(Message::WriteCameUpShort);
 }
 
 TEST_F(DiskFullTest, PakEntryThatDoesNotFitGivesMessage9) {
@@ -53,9 +50,7 @@ TEST_F(DiskFullTest, PakEntryThatDoesNotFitGivesMessage9) {
     MountSmallDisk(1024 * 1024, 64);
     WriteGameFile("res.pak", "original pak");
 
-    EXPECT_EQ(Run(), 1);
-    ExpectOnlyMessage(Message::WriteCameUpShort);
-    ExpectNothingLeftBeside();
+    ExpectRunEndsWith(Message::WriteCameUpShort);
 }
 
 TEST_F(DiskFullTest, NoInodeLeftForAFileEntryGivesMessage10) {
@@ -63,9 +58,7 @@ TEST_F(DiskFullTest, NoInodeLeftForAFileEntryGivesMessage10) {
     // The root, version.ini, the patch folder and the temporary archive take every inode.
     MountSmallDisk(1024 * 1024, 4);
 
-    EXPECT_EQ(Run(), 1);
-    ExpectOnlyMessage(Message::CannotWriteFile);
-    ExpectNothingLeftBeside();
+    ExpectRunEndsWith(Message::CannotWriteFile);
     EXPECT_FALSE(fs::exists(m_game / "big.bin"));
 }
 
