@@ -85,6 +85,13 @@ bool CollectContents(const BuildRequest& request, PackageContents& contents, std
         if (!CollectSourceFolder(request.fromFolder, contents.folderEntries, error)) {
             return false;
         }
+        if (contents.folderEntries.empty()) {
+            // The updater's ZIP reader cannot open an archive that holds nothing but its end
+            // record.
+            error = DisplayPath(request.fromFolder) + ": the folder is empty; the updater cannot "
+                                                      "open a package without entries";
+            return false;
+        }
         for (const SourceEntry& source : contents.folderEntries) {
             ArchiveEntry entry;
             entry.storedName = source.storedName;

@@ -184,7 +184,7 @@ void ExamineEntries(const std::vector<ArchiveEntry>& archived, std::vector<Entry
             }
         }
         const std::string directory = DirectoryOfEntry(name);
-        if (entry.kind == EntryKind::File && !directory.empty() &&
+        if (problem == NameProblem::None && entry.kind == EntryKind::File && !directory.empty() &&
             createdDirectories.count(directory) == 0) {
             Add(findings, Severity::Warning, "missing-directory", number,
                 "no earlier entry creates its folder " + ReadableText(directory) +

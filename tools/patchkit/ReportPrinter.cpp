@@ -122,11 +122,15 @@ std::string ReportAsText(const PackageReport& report) {
             }
         }
     }
-    if (!report.findings.empty()) {
-        text += "\nFindings\n";
-        for (const Finding& finding : report.findings) {
-            text += FindingLine(finding);
+    // Notes only repeat what the table shows.
+    std::string findings;
+    for (const Finding& finding : report.findings) {
+        if (finding.severity != Severity::Note) {
+            findings += FindingLine(finding);
         }
+    }
+    if (!findings.empty()) {
+        text += "\nFindings\n" + findings;
     }
     return text + '\n' + Verdict(report);
 }
