@@ -30,6 +30,13 @@ fs::path PathFromArgument(const std::string& utf8) {
     return fs::u8path(utf8);
 }
 
+void AddPackageArgument(CLI::App& command, std::string& package, const char* description) {
+    command.add_option("package", package, description)
+        ->required()
+        ->check(CLI::ExistingFile)
+        ->type_name("PACKAGE.exe");
+}
+
 int Run(int argc, const char* const* argv) {
     CLI::App app("Builds, inspects and applies update packages for QRTManualPatch.exe.",
                  "patchkit");
@@ -76,10 +83,7 @@ int Run(int argc, const char* const* argv) {
     CLI::App* inspect = app.add_subcommand(
         "inspect", "Show a package's trailer and entries and what the updater would make of them. "
                    "Exit 0 when it would apply cleanly, 1 otherwise.");
-    inspect->add_option("package", package, "The package (program file) to inspect")
-        ->required()
-        ->check(CLI::ExistingFile)
-        ->type_name("PACKAGE.exe");
+    AddPackageArgument(*inspect, package, "The package (program file) to inspect");
     inspect->add_flag("--verify", verify, "Inflate every entry and check its CRC");
     inspect->add_flag("--json", json, "Give the report as one JSON document");
 
@@ -87,10 +91,7 @@ int Run(int argc, const char* const* argv) {
     CLI::App* apply = app.add_subcommand(
         "apply", "Run the updater's engine on a game folder. Ctrl-C cancels between writes. Exit "
                  "0 when applied, 1 after a message or a cancel.");
-    apply->add_option("package", package, "The package (program file) to apply")
-        ->required()
-        ->check(CLI::ExistingFile)
-        ->type_name("PACKAGE.exe");
+    AddPackageArgument(*apply, package, "The package (program file) to apply");
     apply->add_option("--game", game, "The game folder holding version.ini")
         ->required()
         ->check(CLI::ExistingDirectory)
