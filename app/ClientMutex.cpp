@@ -2,19 +2,36 @@
 
 #ifdef _WIN32
 
-CClient_Mutex::CClient_Mutex() { InitializeCriticalSection(&m_section); }
-CClient_Mutex::~CClient_Mutex() { DeleteCriticalSection(&m_section); }
-void CClient_Mutex::Lock() { EnterCriticalSection(&m_section); }
-void CClient_Mutex::Unlock() { LeaveCriticalSection(&m_section); }
-bool CClient_Mutex::TryLock() { return TryEnterCriticalSection(&m_section) != FALSE; }
+CClient_Mutex::CClient_Mutex() : m_handle(CreateMutexW(nullptr, FALSE, nullptr)) {}
+CClient_Mutex::~CClient_Mutex() {
+    if (m_handle != nullptr)
+        CloseHandle(m_handle);
+}
+// An abandoned mutex (its owner thread ended) is owned by the waiter all the same.
+void CClient_Mutex::Lock() {
+    WaitForSingleObject(m_handle, INFINITE);
+}
+void CClient_Mutex::Unlock() {
+    ReleaseMutex(m_handle);
+}
+bool CClient_Mutex::TryLock() {
+    const DWORD result = WaitForSingleObject(m_handle, 0);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
 
 #else
 
 CClient_Mutex::CClient_Mutex() = default;
 CClient_Mutex::~CClient_Mutex() = default;
-void CClient_Mutex::Lock() { m_mutex.lock(); }
-void CClient_Mutex::Unlock() { m_mutex.unlock(); }
-bool CClient_Mutex::TryLock() { return m_mutex.try_lock(); }
+void CClient_Mutex::Lock() {
+    m_mutex.lock();
+}
+void CClient_Mutex::Unlock() {
+    m_mutex.unlock();
+}
+bool CClient_Mutex::TryLock() {
+    return m_mutex.try_lock();
+}
 
 #endif
 
@@ -25,4 +42,6 @@ CClient_MutexGuard::CClient_MutexGuard(CClient_Mutex* mutex) : m_pMutex(nullptr)
 
 CClient_MutexGuard::CClient_MutexGuard(CClient_Mutex* mutex, Adopt) : m_pMutex(mutex) {}
 
-CClient_MutexGuard::~CClient_MutexGuard() { m_pMutex->Unlock(); }
+CClient_MutexGuard::~CClient_MutexGuard() {
+    m_pMutex->Unlock();
+}

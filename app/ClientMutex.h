@@ -3,6 +3,7 @@
 #ifdef _WIN32
 // Only the kernel headers: the engine uses this lock and must stay free of UI headers.
 #include <windef.h>
+// winbase.h needs the types of windef.h: keep this order.
 #include <winbase.h>
 #else
 #include <mutex>
@@ -20,10 +21,19 @@ public:
     void Unlock();
     // Lets a UI thread keep answering the worker's window messages while it waits for the lock.
     bool TryLock();
+#ifdef _WIN32
+    // Waiting on this handle (e.g. with MsgWaitForMultipleObjects) takes the lock.
+    HANDLE WaitHandle() const {
+        return m_handle;
+    }
+#endif
 
 private:
 #ifdef _WIN32
-    CRITICAL_SECTION m_section;
+    // A kernel mutex rather than a critical section: a waiting UI thread can wait for it and for
+    // window messages at once, and a release hands it to the waiter, so a worker that takes the
+    // lock again at once cannot starve a cancel.
+    HANDLE m_handle;
 #else
     std::mutex m_mutex;
 #endif

@@ -1,0 +1,21 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when the program imports a DLL that is not part of Windows itself: the updater must run
+# on a bare system. Usage: cmake -DOBJDUMP=... -DPROGRAM=... -P CheckImports.cmake
+set(system_dlls advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
+                shell32.dll user32.dll)
+execute_process(COMMAND "${OBJDUMP}" -p "${PROGRAM}" OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cannot read the headers of ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${headers}")
+if(NOT imports)
+  message(FATAL_ERROR "no imports found in ${PROGRAM}")
+endif()
+foreach(import IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${import}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll IN_LIST system_dlls)
+    message(FATAL_ERROR "${PROGRAM} imports ${dll}, which Windows does not ship")
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()

@@ -1,0 +1,258 @@
+// The real updater under Wine: what it shows (read back through UpdaterDriver) and what it leaves
+// on disk.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "PackageBuilder.h"
+#include "WineSession.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadBinaryFile;
+using testsupport::WriteBinaryFile;
+using testsupport::ZipEntry;
+using Steps = std::vector<std::string>;
+
+constexpr std::uint32_t kPackageVersion = 3187;
+const std::string kLatestVersionLabel = "最新版本： 31.87";
+const std::string kLatestVersionId = "1002";
+const std::string kLocalVersionId = "1003";
+const std::string kErrorCaption = "错误！";
+const std::string kNoticeCaption = "注意";
+const std::string kInstallPathNotFound = "无法定位《雾岭纪元》安装目录，请点击确定后手动选择！";
+const std::string kBrowserTitle = "无法定位《雾岭纪元》安装目录，请手动选择！";
+const std::string kNoFolderChosen = "您没有选择《雾岭纪元》安装目录，更新失败！";
+const std::string kVkReturn = "13";
+const std::string kIdOk = "1";
+const std::string kIdCancel = "2";
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+WineSession* g_session = nullptr;
+
+class WineEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const fs::path driver = EnvironmentValue("QRT_UPDATER_DRIVER");
+        ASSERT_TRUE(fs::exists(driver)) << "UpdaterDriver.exe not found at '" << driver.string()
+                                        << "': build the win32 preset first";
+        const std::string why = m_session.Start(EnvironmentValue("QRT_E2E_WORK"), driver);
+        ASSERT_EQ(why, "");
+        g_session = &m_session;
+        // Narrow texts are code page 936 bytes: nothing below means anything without it.
+        const WineSession::Result acp = m_session.RunDriver({"acp"});
+        ASSERT_NE(acp.output.find("acp=936"), std::string::npos) << acp.output;
+    }
+    void TearDown() override {
+        g_session = nullptr;
+        m_session.Stop();
+    }
+
+private:
+    WineSession m_session;
+};
+
+// Each test gets a fresh folder holding its game directory and its package.
+class UpdaterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(g_session, nullptr) << "no Wine session";
+        // Numbered folders on drive C: keep the paths short enough for the registry value.
+        static int caseNumber = 0;
+        m_work = g_session->DriveC() / ("case" + std::to_string(++caseNumber));
+        std::cout << "work folder " << g_session->WindowsPath(m_work) << "\n";
+        fs::remove_all(m_work);
+        fs::create_directories(Game());
+        m_package = m_work / "QRTManualPatch.exe";
+    }
+
+    fs::path Game() const { return m_work / "game"; }
+    std::string Updater() const { return g_session->WindowsPath(m_package); }
+
+    void MakePackage(const std::vector<ZipEntry>& entries,
+                     std::uint32_t version = kPackageVersion) {
+        const std::string image = ReadBinaryFile(EnvironmentValue("QRT_UPDATER_EXE"));
+        ASSERT_FALSE(image.empty()) << "QRTManualPatch.exe not found: build the win32 preset";
+        const std::string archive = testsupport::BuildZipArchive(entries);
+        ASSERT_FALSE(archive.empty());
+        ASSERT_TRUE(WriteBinaryFile(m_package, testsupport::BuildPackage(archive, version, image)));
+    }
+
+    void WriteGameFile(const std::string& name, const std::string& bytes) {
+        ASSERT_TRUE(WriteBinaryFile(Game() / name, bytes));
+    }
+    std::string GameFile(const std::string& name) const { return ReadBinaryFile(Game() / name); }
+
+    // Runs the driver; the steps start with pointing the registry at the game directory.
+    void Drive(const Steps& steps) const {
+        const WineSession::Result result = g_session->RunDriver(steps);
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        std::cout << result.output;
+    }
+    Steps StartInGame() const {
+        return {"reg-path", g_session->WindowsPath(Game()), "start", Updater(), "dialog"};
+    }
+
+    fs::path m_work;
+    fs::path m_package;
+};
+
+Steps operator+(Steps first, const Steps& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// ---- start-up
+
+using StartUpTest = UpdaterTest;
+
+TEST_F(StartUpTest, SecondCopyShowsOnlyItsBoxAndEndsWith2) {
+    MakePackage({});
+    Drive({"hold-mutex", "QRTAutoPatch_Inst", "start", Updater(), "box", kErrorCaption,
+           "只能同时打开一个自动或手动更新程序！", "no-dialog", "ok", "exit", "2"});
+}
+
+TEST_F(StartUpTest, WithoutRegistryValueTheBrowserIsOfferedAndCancellingEndsWith2) {
+    MakePackage({});
+    Drive({"reg-clear", "start", Updater(), "box", kNoticeCaption, kInstallPathNotFound, "ok",
+           "browser", kBrowserTitle, "browser-cancel", "box", kNoticeCaption, kNoFolderChosen,
+           "no-dialog", "ok", "exit", "2"});
+}
+
+// The value is read into 260 bytes: 129 characters and the terminator fit, 130 do not.
+TEST_F(StartUpTest, RegistryPathOf129CharactersIsUsedAnd130FallBackToTheNotice) {
+    MakePackage({});
+    const std::string base = g_session->WindowsPath(m_work) + "\\";
+    ASSERT_LT(base.size(), 120u) << "work folder path too long for this test";
+    const std::string fits = base + std::string(129 - base.size(), 'f');
+    const std::string tooLong = base + std::string(130 - base.size(), 't');
+    for (const std::string& windowsPath : {fits, tooLong}) {
+        const fs::path directory = m_work / windowsPath.substr(base.size());
+        fs::create_directory(directory);
+        ASSERT_TRUE(WriteBinaryFile(directory / "version.ini", "3187\r\n0\r\n"));
+    }
+    // The package is already applied in that folder: the message proves the folder was used.
+    Drive({"reg-path", fits, "start", Updater(), "dialog", "box", kErrorCaption,
+           "您的本地版本已经是3187，不需要进行升级！", "ok", "exit", "1"});
+    Drive({"reg-path", tooLong, "start", Updater(), "box", kNoticeCaption, kInstallPathNotFound,
+           "ok", "browser", kBrowserTitle, "browser-cancel", "box", kNoticeCaption, kNoFolderChosen,
+           "ok", "exit", "2"});
+}
+
+// ---- the version gate: every ending but the application shows its message and ends with 1
+
+struct GateCase {
+    const char* name;
+    const char* versionIni; // nullptr: no version.ini
+    const char* localLabel;
+    const char* message;
+    const char* progress;
+};
+
+class VersionGateTest : public UpdaterTest, public ::testing::WithParamInterface<GateCase> {};
+
+TEST_P(VersionGateTest, ShowsBothVersionsAndTheMessageAndChangesNothing) {
+    const GateCase& gate = GetParam();
+    MakePackage({{"res.pak", "new pak data"}});
+    WriteGameFile("res.pak", "old pak data");
+    if (gate.versionIni != nullptr)
+        WriteGameFile("version.ini", gate.versionIni);
+
+    Drive(StartInGame() + Steps{"text", kLatestVersionId, kLatestVersionLabel, "text",
+                                kLocalVersionId, gate.localLabel, "box", kErrorCaption,
+                                gate.message, "progress", gate.progress, "finish", "0", "ok",
+                                "exit", "1"});
+
+    EXPECT_EQ(GameFile("res.pak"), "old pak data");
+    if (gate.versionIni != nullptr) {
+        EXPECT_EQ(GameFile("version.ini"), gate.versionIni);
+    }
+    EXPECT_FALSE(fs::exists(Game() / "patch"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, VersionGateTest,
+    ::testing::Values(
+        GateCase{"AlreadyUpToDate", "3187\r\n0\r\n", "本地版本： 31.87",
+                 "您的本地版本已经是3187，不需要进行升级！", "100"},
+        GateCase{"VersionSkipped", "3185\r\n0\r\n", "本地版本： 31.85",
+                 "您的本地版本是3185，手动更新包的版本为3187，请不要跨越版本号升级！", "0"},
+        GateCase{"PackageWithdrawn", "3188\r\n0\r\n", "本地版本： 31.88",
+                 "官方进行大规模版本提升，此手动更新包已经作废，请重新下载最新客户端！", "0"},
+        GateCase{"NoVersionIni", nullptr, "本地版本", "无法得到本地版本！", "0"}),
+    [](const ::testing::TestParamInfo<GateCase>& gate) { return std::string(gate.param.name); });
+
+// ---- applying the package
+
+using ApplicationTest = UpdaterTest;
+
+TEST_F(ApplicationTest, AppliesThePackageThenFinishEndsWith0AndEnterChangesNothing) {
+    const std::string oldPak(1000, 'p');
+    const std::string pakEntry = testsupport::PatternedData(1478644);
+    WriteGameFile("res.pak", oldPak);
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    MakePackage({{"res.pak", pakEntry}, {"data/", ""}, {"data/readme.txt", "hello"}});
+
+    Drive(StartInGame() +
+          Steps{"text", kLatestVersionId, kLatestVersionLabel, "text", kLocalVersionId,
+                "本地版本： 31.87", "progress", "100", "finish", "1",
+                // Enter, by key and as the command it becomes, leaves the dialog as it is.
+                "key", kVkReturn, "command", kIdOk, "sleep", "300", "alive", "finish", "1",
+                "click-finish", "exit", "0"});
+
+    EXPECT_EQ(GameFile("version.ini"), "3187\r\n" + std::to_string(1000 + 1478644) + "\r\n");
+    EXPECT_TRUE(GameFile("res.pak") == oldPak + pakEntry);
+    EXPECT_EQ(GameFile("data/readme.txt"), "hello");
+    EXPECT_FALSE(fs::exists(Game() / "patch" / "hvmanualpatch.zip"));
+}
+
+TEST_F(ApplicationTest, FileHeldOpenByAnotherProgramGivesMessage10AndKeepsVersionIni) {
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    WriteGameFile("client.dll", "in use");
+    MakePackage({{"client.dll", "new client"}});
+
+    Drive(Steps{"hold-file", g_session->WindowsPath(Game() / "client.dll")} + StartInGame() +
+          Steps{"box", kErrorCaption,
+                "更新文件失败，请关闭之前打开的客户端并检查是否磁盘空间不够！", "ok", "exit", "1"});
+
+    EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");
+    EXPECT_EQ(GameFile("client.dll"), "in use");
+}
+
+// A cancel waits for the file entry being written, then nothing further happens; the worker keeps
+// reporting progress under the lock while the cancel waits, which must not deadlock.
+TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppliesEverything) {
+    constexpr std::size_t kLargeSize = 300u << 20;
+    std::string large(kLargeSize, '\0');
+    for (std::size_t i = 0; i < kLargeSize; ++i)
+        large[i] = static_cast<char>((i * 7 + i / 4096) % 251);
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    MakePackage({{"large.dat", large}});
+
+    Drive(StartInGame() +
+          Steps{"progress-between", "1", "90", "command", kIdCancel, "exit-within", "5000", "1"});
+    EXPECT_EQ(fs::file_size(Game() / "large.dat"), kLargeSize);
+    EXPECT_TRUE(GameFile("large.dat") == large) << "large.dat was cut short or damaged";
+    EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");
+
+    Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_EQ(GameFile("version.ini"), "3187\r\n0\r\n");
+    EXPECT_TRUE(GameFile("large.dat") == large);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new WineEnvironment);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,193 @@
+#include "WineSession.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+constexpr int kDriverTimeoutSeconds = 120;
+constexpr int kPrefixTimeoutSeconds = 180;
+
+// Everything Wine needs to come up quietly: no Mono or Gecko installers, no debug output, code
+// page 936 from the locale.
+void SetWineEnvironment(const std::filesystem::path& prefix, const std::string& display) {
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    setenv("LC_ALL", "zh_CN.UTF-8", 1);
+    setenv("DISPLAY", display.c_str(), 1);
+}
+
+// No window manager runs here: unmanaged windows close without Wine's two-second wait. A crash
+// ends the process instead of waiting in a crash dialog.
+constexpr const char* kPrefixSettings = "REGEDIT4\n\n"
+                                        "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"
+                                        "\"Managed\"=\"N\"\n\n"
+                                        "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"
+                                        "\"ShowCrashDialog\"=dword:00000000\n";
+
+} // namespace
+
+std::string WineSession::WindowsPath(const std::filesystem::path& path) const {
+    const std::filesystem::path full = std::filesystem::absolute(path).lexically_normal();
+    const std::filesystem::path inDriveC = full.lexically_relative(DriveC());
+    const bool underDriveC = !inDriveC.empty() && *inDriveC.begin() != "..";
+    std::string windows = underDriveC ? "C:/" + inDriveC.string() : "Z:" + full.string();
+    for (char& c : windows) {
+        if (c == '/')
+            c = '\\';
+    }
+    return windows;
+}
+
+std::string WineSession::StartDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+        m_display = display;
+        return {};
+    }
+    // Xvfb picks a free display number itself and writes it to the pipe.
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return "cannot make a pipe for Xvfb";
+    const pid_t pid = fork();
+    if (pid < 0)
+        return "cannot start Xvfb";
+    if (pid == 0) {
+        close(pipeEnds[0]);
+        const int devNull = open("/dev/null", O_RDWR);
+        dup2(devNull, STDIN_FILENO);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        const std::string fd = std::to_string(pipeEnds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+               "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    m_xvfbPid = pid;
+    std::string number;
+    char c;
+    pollfd wait = {pipeEnds[0], POLLIN, 0};
+    while (poll(&wait, 1, 10000) > 0 && read(pipeEnds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(pipeEnds[0]);
+    if (number.empty())
+        return "Xvfb did not report its display";
+    m_display = ":" + number;
+    return {};
+}
+
+std::string WineSession::Start(const std::filesystem::path& workDirectory,
+                               const std::filesystem::path& driver) {
+    m_driver = driver;
+    m_prefix = workDirectory / "wine-prefix";
+    std::error_code error;
+    std::filesystem::remove_all(m_prefix, error);
+    if (error)
+        return "cannot remove the old prefix: " + error.message();
+    if (std::string why = StartDisplay(); !why.empty())
+        return why;
+    SetWineEnvironment(m_prefix, m_display);
+
+    std::filesystem::create_directories(m_prefix, error);
+    if (error)
+        return "cannot create " + m_prefix.string();
+    // Kept alive between the driver runs: each run then starts in a fraction of a second.
+    if (Run({"wineserver", "-p"}, kPrefixTimeoutSeconds).exitCode != 0)
+        return "wineserver -p failed";
+    if (Run({"wineboot", "-i"}, kPrefixTimeoutSeconds).exitCode != 0)
+        return "wineboot failed";
+    const std::filesystem::path settings = workDirectory / "prefix-settings.reg";
+    std::ofstream(settings) << kPrefixSettings;
+    if (RunWine({"regedit", "/S", WindowsPath(settings)}, kPrefixTimeoutSeconds).exitCode != 0)
+        return "cannot write the prefix settings";
+    return {};
+}
+
+void WineSession::Stop() {
+    if (!m_prefix.empty())
+        Run({"wineserver", "-k"}, kPrefixTimeoutSeconds);
+    if (m_xvfbPid > 0) {
+        kill(m_xvfbPid, SIGTERM);
+        waitpid(m_xvfbPid, nullptr, 0);
+        m_xvfbPid = 0;
+    }
+}
+
+WineSession::Result WineSession::RunDriver(const std::vector<std::string>& steps) const {
+    std::vector<std::string> arguments = {WindowsPath(m_driver)};
+    arguments.insert(arguments.end(), steps.begin(), steps.end());
+    return RunWine(arguments, kDriverTimeoutSeconds);
+}
+
+WineSession::Result WineSession::RunWine(const std::vector<std::string>& arguments,
+                                         int timeoutSeconds) const {
+    std::vector<std::string> command = {"wine"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return Run(command, timeoutSeconds);
+}
+
+// Runs the command with its output collected; past the time-out its process group is killed.
+// Wine's server and the programs a run starts may keep the output pipe open after the command
+// itself has ended, so the end of the command, not the end of the pipe, ends the wait.
+WineSession::Result WineSession::Run(const std::vector<std::string>& command,
+                                     int timeoutSeconds) const {
+    Result result;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return result;
+    const pid_t pid = fork();
+    if (pid < 0)
+        return result;
+    if (pid == 0) {
+        setpgid(0, 0);
+        close(pipeEnds[0]);
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        dup2(pipeEnds[1], STDERR_FILENO);
+        close(pipeEnds[1]);
+        std::vector<char*> argv;
+        for (const std::string& argument : command)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    auto drain = [&] {
+        char buffer[4096];
+        ssize_t got;
+        while ((got = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
+            result.output.append(buffer, static_cast<std::size_t>(got));
+    };
+    int status = 0;
+    for (;;) {
+        pollfd wait = {pipeEnds[0], POLLIN, 0};
+        poll(&wait, 1, 50);
+        drain();
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            drain();
+            if (WIFEXITED(status))
+                result.exitCode = WEXITSTATUS(status);
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.output += "\n(killed after " + std::to_string(timeoutSeconds) + " s)";
+            break;
+        }
+    }
+    close(pipeEnds[0]);
+    return result;
+}

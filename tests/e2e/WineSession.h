@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A fresh Wine prefix with the settings the end-to-end tests need, a display (an Xvfb of our own
+// when there is none), and a way to run the driver program inside it.
+class WineSession {
+public:
+    struct Result {
+        int exitCode = -1; // of the driver; -1 when it could not be run or timed out
+        std::string output;
+    };
+
+    // Makes the prefix under workDirectory. Empty when the session is ready, else why not.
+    std::string Start(const std::filesystem::path& workDirectory,
+                      const std::filesystem::path& driver);
+    void Stop();
+
+    // Runs the driver with the given steps and waits for it (bounded).
+    Result RunDriver(const std::vector<std::string>& steps) const;
+    // Runs a program inside Wine, e.g. regedit; for set-up.
+    Result RunWine(const std::vector<std::string>& arguments, int timeoutSeconds) const;
+
+    // The prefix's drive C: short paths, for the registry value that holds at most 129
+    // characters.
+    std::filesystem::path DriveC() const { return m_prefix / "drive_c"; }
+    std::string WindowsPath(const std::filesystem::path& path) const;
+
+private:
+    std::string StartDisplay();
+    Result Run(const std::vector<std::string>& command, int timeoutSeconds) const;
+
+    std::filesystem::path m_prefix;
+    std::filesystem::path m_driver;
+    std::string m_display;
+    int m_xvfbPid = 0;
+};

@@ -1,0 +1,460 @@
+// Drives the real updater from inside Wine the way a player would, and checks what it shows.
+//
+//   UpdaterDriver.exe STEP [ARG...] [STEP [ARG...]]...
+//
+// Steps run in order; the first that fails prints "FAIL" with what it saw, ends the updater and
+// makes the driver exit with 1. Waiting steps poll until their condition holds or a time-out.
+//
+//   acp                      print the ANSI code page as "acp=N"
+//   reg-path VALUE           HKLM\SOFTWARE\hvrk value Path (this 32-bit program's registry view)
+//   reg-clear                delete that key
+//   hold-mutex NAME          create and own a named mutex until the driver ends
+//   hold-file PATH           open a file without write sharing until the driver ends
+//   start EXE                start the updater
+//   dialog                   wait for the progress dialog; fails if a message box comes first
+//   no-dialog                the updater shows no progress dialog
+//   text ID EXPECTED         wait until dialog control ID shows EXPECTED
+//   progress N               wait until the progress bar stands at N
+//   progress-between LO HI   wait until the progress bar stands between LO and HI
+//   finish 0|1               wait until the finish button is disabled / enabled
+//   box CAPTION TEXT         wait for a message box of the updater with that caption and text
+//   ok                       press OK on that message box
+//   browser TITLE            wait for the folder browser showing TITLE
+//   browser-cancel           press Cancel in the folder browser
+//   command ID               post WM_COMMAND ID to the dialog
+//   key VK                   press and release a key in the dialog
+//   click-finish             click the finish button
+//   sleep MS                 wait
+//   rect                     print the dialog's screen rectangle as "rect=WxH+X+Y"
+//   signal PATH              create an empty file, to tell a script a point was reached
+//   wait-file PATH           wait until a script creates the file
+//   alive                    the updater is still running and its dialog still there
+//   exit CODE                wait for the updater to end, with exit code CODE
+//   exit-within MS CODE      the same, within MS milliseconds of the previous step's end
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const wchar_t* kDialogTitle = L"雾岭纪元手动更新";
+constexpr const wchar_t* kDialogClass = L"#32770";
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr int kFinishButtonId = 1004;
+constexpr int kProgressId = 1006;
+constexpr ULONGLONG kWaitTimeoutMs = 30000;
+constexpr DWORD kPollIntervalMs = 10;
+
+std::string Utf8(const std::wstring& text) {
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return {};
+    std::string result(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
+    result.resize(static_cast<std::size_t>(size - 1));
+    return result;
+}
+
+void Print(const std::wstring& line) {
+    const std::string bytes = Utf8(line + L"\n");
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, static_cast<int>(std::size(text)));
+    return text;
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    return name;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM search) {
+    auto* windows = reinterpret_cast<WindowSearch*>(search);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == windows->processId && IsWindowVisible(window) && ClassName(window) == kDialogClass)
+        windows->found.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK FindTreeView(HWND child, LPARAM found) {
+    if (ClassName(child) == WC_TREEVIEWW) {
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool IsFolderBrowser(HWND window) {
+    bool found = false;
+    EnumChildWindows(window, FindTreeView, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+struct StaticTextSearch {
+    const std::wstring* text;
+    bool found;
+};
+
+BOOL CALLBACK FindStaticText(HWND child, LPARAM search) {
+    auto* wanted = reinterpret_cast<StaticTextSearch*>(search);
+    if (WindowText(child) == *wanted->text) {
+        wanted->found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+enum class WindowKind { Dialog, Browser, MessageBox };
+
+WindowKind KindOf(HWND window) {
+    if (WindowText(window) == kDialogTitle)
+        return WindowKind::Dialog;
+    return IsFolderBrowser(window) ? WindowKind::Browser : WindowKind::MessageBox;
+}
+
+class Driver {
+public:
+    int Run(int argc, wchar_t** argv);
+
+private:
+    // Each step consumes its arguments and returns false after printing why it failed.
+    bool Step(const std::wstring& verb);
+    const wchar_t* NextArgument();
+    int NextNumber();
+
+    HWND FindWindowOfKind(WindowKind kind);
+    bool WaitFor(const std::wstring& what, bool (Driver::*condition)(std::wstring& seen));
+    bool Fail(const std::wstring& why);
+    bool ProcessEnded() const { return WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0; }
+    int ProgressPosition();
+
+    bool DialogShown(std::wstring& seen);
+    bool ControlTextMatches(std::wstring& seen);
+    bool ProgressMatches(std::wstring& seen);
+    bool FinishMatches(std::wstring& seen);
+    bool BoxShown(std::wstring& seen);
+    bool BrowserShown(std::wstring& seen);
+    bool Exited(std::wstring& seen);
+    bool FileExists(std::wstring& seen);
+
+    int m_argc = 0;
+    wchar_t** m_argv = nullptr;
+    int m_next = 1;
+    HANDLE m_process = nullptr;
+    DWORD m_processId = 0;
+    HWND m_dialog = nullptr;
+    HWND m_box = nullptr;
+    HWND m_browser = nullptr;
+    std::vector<HANDLE> m_held;
+    ULONGLONG m_previousStepEnd = 0;
+    // Expectations of the waiting step in progress.
+    int m_controlId = 0;
+    std::wstring m_expectedText;
+    std::wstring m_expectedCaption;
+    int m_low = 0;
+    int m_high = 0;
+};
+
+const wchar_t* Driver::NextArgument() {
+    return m_next < m_argc ? m_argv[m_next++] : L"";
+}
+
+int Driver::NextNumber() {
+    return static_cast<int>(std::wcstol(NextArgument(), nullptr, 0));
+}
+
+bool Driver::Fail(const std::wstring& why) {
+    Print(L"FAIL: " + why);
+    return false;
+}
+
+HWND Driver::FindWindowOfKind(WindowKind kind) {
+    WindowSearch search{m_processId, {}};
+    EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
+    for (HWND window : search.found) {
+        if (KindOf(window) == kind)
+            return window;
+    }
+    return nullptr;
+}
+
+bool Driver::WaitFor(const std::wstring& what, bool (Driver::*condition)(std::wstring& seen)) {
+    const ULONGLONG deadline = GetTickCount64() + kWaitTimeoutMs;
+    std::wstring seen;
+    while (GetTickCount64() < deadline) {
+        seen.clear();
+        if ((this->*condition)(seen))
+            return true;
+        if (!seen.empty() && seen.front() == L'!')
+            return Fail(what + L": " + seen.substr(1));
+        Sleep(kPollIntervalMs);
+    }
+    return Fail(what + L": timed out, last seen " + (seen.empty() ? L"nothing" : seen));
+}
+
+int Driver::ProgressPosition() {
+    DWORD_PTR position = 0;
+    HWND progress = GetDlgItem(m_dialog, kProgressId);
+    if (!SendMessageTimeoutW(progress, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position))
+        return -1;
+    return static_cast<int>(position);
+}
+
+// A '!' in front of what was seen ends the wait at once.
+bool Driver::DialogShown(std::wstring& seen) {
+    if (HWND box = FindWindowOfKind(WindowKind::MessageBox)) {
+        seen = L"!message box before the dialog: " + WindowText(box) + L" / " +
+               WindowText(GetDlgItem(box, kMessageBoxTextId));
+        return false;
+    }
+    m_dialog = FindWindowOfKind(WindowKind::Dialog);
+    if (m_dialog == nullptr && ProcessEnded())
+        seen = L"!the updater ended";
+    return m_dialog != nullptr;
+}
+
+bool Driver::ControlTextMatches(std::wstring& seen) {
+    seen = WindowText(GetDlgItem(m_dialog, m_controlId));
+    return seen == m_expectedText;
+}
+
+bool Driver::ProgressMatches(std::wstring& seen) {
+    const int position = ProgressPosition();
+    seen = std::to_wstring(position);
+    return position >= m_low && position <= m_high;
+}
+
+bool Driver::FinishMatches(std::wstring& seen) {
+    const bool enabled = IsWindowEnabled(GetDlgItem(m_dialog, kFinishButtonId)) != FALSE;
+    seen = enabled ? L"enabled" : L"disabled";
+    return enabled == (m_low != 0);
+}
+
+bool Driver::BoxShown(std::wstring& seen) {
+    m_box = FindWindowOfKind(WindowKind::MessageBox);
+    if (m_box == nullptr) {
+        if (ProcessEnded())
+            seen = L"!the updater ended";
+        return false;
+    }
+    const std::wstring caption = WindowText(m_box);
+    const std::wstring text = WindowText(GetDlgItem(m_box, kMessageBoxTextId));
+    seen = caption + L" / " + text;
+    return caption == m_expectedCaption && text == m_expectedText;
+}
+
+bool Driver::BrowserShown(std::wstring& seen) {
+    m_browser = FindWindowOfKind(WindowKind::Browser);
+    if (m_browser == nullptr)
+        return false;
+    StaticTextSearch search{&m_expectedText, false};
+    EnumChildWindows(m_browser, FindStaticText, reinterpret_cast<LPARAM>(&search));
+    seen = L"a browser without that title";
+    return search.found;
+}
+
+bool Driver::Exited(std::wstring& seen) {
+    DWORD exitCode = STILL_ACTIVE;
+    if (!ProcessEnded())
+        return false;
+    GetExitCodeProcess(m_process, &exitCode);
+    seen = L"!exit code " + std::to_wstring(exitCode);
+    return static_cast<int>(exitCode) == m_low;
+}
+
+bool Driver::FileExists(std::wstring& /*seen*/) {
+    return GetFileAttributesW(m_expectedText.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Driver::Step(const std::wstring& verb) {
+    if (verb == L"acp") {
+        Print(L"acp=" + std::to_wstring(GetACP()));
+        return true;
+    }
+    if (verb == L"reg-path") {
+        const std::wstring value = NextArgument();
+        HKEY key;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\hvrk", 0, nullptr, 0, KEY_WRITE,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return Fail(L"cannot create the registry key");
+        const LONG result =
+            RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+        return result == ERROR_SUCCESS || Fail(L"cannot write the registry value");
+    }
+    if (verb == L"reg-clear") {
+        const LONG result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\hvrk");
+        return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ||
+               Fail(L"cannot delete the registry key");
+    }
+    if (verb == L"hold-mutex") {
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, NextArgument());
+        if (mutex == nullptr)
+            return Fail(L"cannot create the mutex");
+        m_held.push_back(mutex);
+        return true;
+    }
+    if (verb == L"hold-file") {
+        HANDLE file = CreateFileW(NextArgument(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return Fail(L"cannot open the file to hold");
+        m_held.push_back(file);
+        return true;
+    }
+    if (verb == L"start") {
+        std::wstring commandLine = L"\"" + std::wstring(NextArgument()) + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &startup, &process))
+            return Fail(L"cannot start " + commandLine);
+        CloseHandle(process.hThread);
+        m_process = process.hProcess;
+        m_processId = process.dwProcessId;
+        return true;
+    }
+    if (verb == L"dialog")
+        return WaitFor(L"dialog", &Driver::DialogShown);
+    if (verb == L"no-dialog")
+        return FindWindowOfKind(WindowKind::Dialog) == nullptr || Fail(L"a dialog is shown");
+    if (verb == L"text") {
+        m_controlId = NextNumber();
+        m_expectedText = NextArgument();
+        return WaitFor(L"text of " + std::to_wstring(m_controlId), &Driver::ControlTextMatches);
+    }
+    if (verb == L"progress" || verb == L"progress-between") {
+        m_low = NextNumber();
+        m_high = verb == L"progress" ? m_low : NextNumber();
+        return WaitFor(L"progress", &Driver::ProgressMatches);
+    }
+    if (verb == L"finish") {
+        m_low = NextNumber();
+        return WaitFor(L"finish button", &Driver::FinishMatches);
+    }
+    if (verb == L"box") {
+        m_expectedCaption = NextArgument();
+        m_expectedText = NextArgument();
+        return WaitFor(L"message box", &Driver::BoxShown);
+    }
+    if (verb == L"ok") {
+        return PostMessageW(m_box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) != FALSE ||
+               Fail(L"no message box to dismiss");
+    }
+    if (verb == L"browser") {
+        m_expectedText = NextArgument();
+        return WaitFor(L"folder browser", &Driver::BrowserShown);
+    }
+    if (verb == L"browser-cancel") {
+        return PostMessageW(m_browser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0) != FALSE ||
+               Fail(L"no folder browser to cancel");
+    }
+    if (verb == L"command") {
+        return PostMessageW(m_dialog, WM_COMMAND, static_cast<WPARAM>(NextNumber()), 0) != FALSE ||
+               Fail(L"no dialog to send the command to");
+    }
+    if (verb == L"key") {
+        const auto key = static_cast<WPARAM>(NextNumber());
+        return (PostMessageW(m_dialog, WM_KEYDOWN, key, 1) &&
+                PostMessageW(m_dialog, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u))) ||
+               Fail(L"no dialog to send the key to");
+    }
+    if (verb == L"click-finish") {
+        HWND finish = GetDlgItem(m_dialog, kFinishButtonId);
+        if (!IsWindowEnabled(finish))
+            return Fail(L"the finish button is disabled");
+        return PostMessageW(m_dialog, WM_COMMAND, MAKEWPARAM(kFinishButtonId, BN_CLICKED),
+                            reinterpret_cast<LPARAM>(finish)) != FALSE ||
+               Fail(L"cannot click the finish button");
+    }
+    if (verb == L"sleep") {
+        Sleep(static_cast<DWORD>(NextNumber()));
+        return true;
+    }
+    if (verb == L"rect") {
+        RECT rect;
+        if (!GetWindowRect(m_dialog, &rect))
+            return Fail(L"no dialog");
+        Print(L"rect=" + std::to_wstring(rect.right - rect.left) + L"x" +
+              std::to_wstring(rect.bottom - rect.top) + L"+" + std::to_wstring(rect.left) + L"+" +
+              std::to_wstring(rect.top));
+        return true;
+    }
+    if (verb == L"signal") {
+        HANDLE file = CreateFileW(NextArgument(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return Fail(L"cannot create the signal file");
+        CloseHandle(file);
+        return true;
+    }
+    if (verb == L"wait-file") {
+        m_expectedText = NextArgument();
+        return WaitFor(L"file " + m_expectedText, &Driver::FileExists);
+    }
+    if (verb == L"alive") {
+        if (ProcessEnded())
+            return Fail(L"the updater ended");
+        return IsWindow(m_dialog) || Fail(L"the dialog is gone");
+    }
+    if (verb == L"exit" || verb == L"exit-within") {
+        const ULONGLONG limit = verb == L"exit-within" ? static_cast<ULONGLONG>(NextNumber()) : 0;
+        m_low = NextNumber();
+        if (!WaitFor(L"exit", &Driver::Exited))
+            return false;
+        const ULONGLONG took = GetTickCount64() - m_previousStepEnd;
+        Print(L"exited after " + std::to_wstring(took) + L" ms");
+        return limit == 0 || took <= limit || Fail(L"took longer than " + std::to_wstring(limit));
+    }
+    return Fail(L"unknown step " + verb);
+}
+
+int Driver::Run(int argc, wchar_t** argv) {
+    m_argc = argc;
+    m_argv = argv;
+    m_previousStepEnd = GetTickCount64();
+    bool passed = true;
+    while (passed && m_next < m_argc) {
+        const std::wstring verb = NextArgument();
+        passed = Step(verb);
+        if (!passed)
+            Print(L"in step " + verb);
+        m_previousStepEnd = GetTickCount64();
+    }
+    if (m_process != nullptr && !ProcessEnded()) {
+        if (passed)
+            passed = Fail(L"the updater is still running after the last step");
+        TerminateProcess(m_process, 99);
+    }
+    for (HANDLE handle : m_held)
+        CloseHandle(handle);
+    Print(passed ? L"PASS" : L"FAILED");
+    return passed ? 0 : 1;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    Driver driver;
+    return driver.Run(argc, argv);
+}
