@@ -9,9 +9,8 @@
 #ifdef _WIN32
 #include "TextConversion.h"
 
-#include <winbase.h>
-#include <wincon.h>
-#include <windef.h>
+// The console API (wincon.h) does not stand alone; this is the tool, not the engine.
+#include <windows.h>
 #endif
 
 namespace fs = std::filesystem;
