@@ -128,7 +128,7 @@ std::string EntryLabel(const BuildRequest& request, const PackageContents& conte
 
 // Refuses contents the updater would apply wrongly; passes on the rest as remarks.
 bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
-                   std::vector<std::string>& remarks, std::string& error) {
+                   std::vector<Finding>& remarks, std::string& error) {
     std::vector<EntryReport> entries;
     std::vector<Finding> findings;
     ExamineEntries(contents.entries, entries, findings);
@@ -140,7 +140,7 @@ bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
         if (finding.severity == Severity::Error) {
             error += (error.empty() ? "" : "\n") + text;
         } else {
-            remarks.push_back(std::string(SeverityName(finding.severity)) + ": " + text);
+            remarks.push_back(Finding{finding.severity, finding.code, finding.entry, text});
         }
     }
     return error.empty();
@@ -212,8 +212,7 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
 
 } // namespace
 
-bool BuildPackage(const BuildRequest& request, std::vector<std::string>& remarks,
-                  std::string& error) {
+bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error) {
     if (request.version == 0) {
         error = "version 0: no client can be updated to version 0";
         return false;

@@ -34,11 +34,20 @@ void PrintError(const std::string& text) {
 } // namespace
 
 int RunBuild(const BuildRequest& request) {
-    std::vector<std::string> remarks;
+    std::vector<Finding> remarks;
     std::string error;
     const bool built = BuildPackage(request, remarks, error);
-    for (const std::string& remark : remarks) {
-        PrintError(remark);
+    // A folder named Data alone would give a note for every file in it.
+    constexpr std::size_t kNotesShown = 5;
+    std::size_t notes = 0;
+    for (const Finding& remark : remarks) {
+        if (remark.severity != Severity::Note || ++notes <= kNotesShown) {
+            PrintError(std::string(SeverityName(remark.severity)) + ": " + remark.text);
+        }
+    }
+    if (notes > kNotesShown) {
+        PrintError("note: " + std::to_string(notes - kNotesShown) +
+                   " more names with upper-case letters, which the updater writes in lower case");
     }
     if (!built) {
         PrintError("nothing written:\n" + error);
