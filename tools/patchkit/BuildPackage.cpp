@@ -148,7 +148,7 @@ bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
 
 bool WriteArchive(const BuildRequest& request, const PackageContents& contents, std::FILE* out,
                   std::int64_t archiveStart, unsigned char* buffer, std::string& error) {
-    if (contents.folderEntries.empty() && !request.fromArchive.empty()) {
+    if (!request.fromArchive.empty()) {
         FileHandle archive = OpenFile(request.fromArchive, "rb");
         const std::int64_t length = archive ? FileLength(archive.get()) : -1;
         if (length < 0 || !SeekFile(archive.get(), 0) ||
