@@ -147,7 +147,8 @@ TEST_F(CommandLineTest, RefusalsAndFindingsExitWithOne) {
 
     std::string archive =
         testsupport::BuildZipArchive({{"a.txt", "a"}, {"b.pak", "b"}, {"c.pak", "c"}});
-    ASSERT_TRUE(PutFile("bad.exe", testsupport::BuildPackage(archive, 3187)));
+    ASSERT_TRUE(
+        PutFile("bad.exe", testsupport::BuildPackage(archive, 3187, pktest::MinimalPeImage())));
     const Outcome inspected = Patchkit("inspect bad.exe");
     EXPECT_EQ(inspected.exitCode, 1);
     EXPECT_TRUE(Contains(inspected.out, "error    entry 3: a second pak entry")) << inspected.out;
