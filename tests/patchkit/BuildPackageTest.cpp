@@ -227,6 +227,14 @@ TEST_F(BuildPackageTest, CopiesACheckedArchiveByteForByte) {
 
 TEST_F(BuildPackageTest, AFailedWriteLeavesTheOldOutputAlone) {
     ASSERT_TRUE(PutFile("out.exe", "the previous package"));
+    const std::atomic<bool> stop{true};
+    m_request.stop = &stop;
+    EXPECT_FALSE(Build());
+    EXPECT_EQ(m_error, "interrupted");
+    EXPECT_FALSE(fs::exists("out.exe.partial"));
+    EXPECT_EQ(testsupport::ReadBinaryFile("out.exe"), "the previous package");
+
+    m_request.stop = nullptr;
     ASSERT_TRUE(fs::create_directory("out.exe.partial")); // the temporary file cannot be made
     EXPECT_FALSE(Build());
     EXPECT_EQ(testsupport::ReadBinaryFile("out.exe"), "the previous package");

@@ -67,8 +67,13 @@ bool RefuseOutputOverInput(const BuildRequest& request, std::string& error) {
     return true;
 }
 
-bool CopyBytes(std::FILE* from, std::int64_t count, std::FILE* to, unsigned char* buffer) {
-    while (count > 0) {
+bool Stopped(const BuildRequest& request) {
+    return request.stop != nullptr && *request.stop;
+}
+
+bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count, std::FILE* to,
+               unsigned char* buffer) {
+    while (count > 0 && !Stopped(request)) {
         const auto piece = static_cast<std::size_t>(
             std::min<std::int64_t>(count, static_cast<std::int64_t>(kCopyBufferSize)));
         if (std::fread(buffer, 1, piece, from) != piece ||
@@ -77,7 +82,7 @@ bool CopyBytes(std::FILE* from, std::int64_t count, std::FILE* to, unsigned char
         }
         count -= static_cast<std::int64_t>(piece);
     }
-    return true;
+    return count == 0;
 }
 
 bool CollectContents(const BuildRequest& request, PackageContents& contents, std::string& error) {
@@ -152,13 +157,14 @@ bool WriteArchive(const BuildRequest& request, const PackageContents& contents, 
         FileHandle archive = OpenFile(request.fromArchive, "rb");
         const std::int64_t length = archive ? FileLength(archive.get()) : -1;
         if (length < 0 || !SeekFile(archive.get(), 0) ||
-            !CopyBytes(archive.get(), length, out, buffer)) {
+            !CopyBytes(request, archive.get(), length, out, buffer)) {
             error = DisplayPath(request.fromArchive) + ": cannot be copied into the package";
             return false;
         }
         return true;
     }
     ZipWriter writer(out, archiveStart, request.level, request.limits);
+    writer.StopWhen(request.stop);
     for (const SourceEntry& entry : contents.folderEntries) {
         const bool added = entry.directory
                                ? writer.AddDirectory(entry.storedName, error)
@@ -180,7 +186,7 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
         error = DisplayPath(temporary) + ": cannot be created";
         return false;
     }
-    if (!SeekFile(stub, 0) || !CopyBytes(stub, imageLength, out.get(), buffer.get())) {
+    if (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get())) {
         error = output + ": the stub cannot be copied (is the disk full?)";
         return false;
     }
@@ -251,6 +257,9 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
     temporary += ".partial";
     if (!WritePackage(request, contents, stubFile.get(), stub.imageLength, temporary, error)) {
         RemoveFile(temporary);
+        if (Stopped(request)) {
+            error = "interrupted";
+        }
         return false;
     }
     if (!ReplaceFileAtomically(temporary, request.output)) {

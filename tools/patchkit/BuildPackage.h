@@ -3,6 +3,7 @@
 #include "InspectPackage.h"
 #include "ZipWriter.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,6 +20,8 @@ struct BuildRequest {
     // Swap the package the stub already carries for the new one.
     bool replace = false;
     ZipLimits limits;
+    // Set from another thread to give up; the build then fails with nothing left behind.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Writes the package: the stub's program image, the archive, the trailer. The output appears

@@ -33,10 +33,16 @@ void PrintError(const std::string& text) {
 
 } // namespace
 
-int RunBuild(const BuildRequest& request) {
+int RunBuild(BuildRequest request) {
     std::vector<Finding> remarks;
     std::string error;
-    const bool built = BuildPackage(request, remarks, error);
+    std::atomic<bool> interrupted{false};
+    bool built = false;
+    {
+        InterruptWatcher watcher([&interrupted] { interrupted = true; });
+        request.stop = &interrupted;
+        built = BuildPackage(request, remarks, error);
+    }
     // A folder named Data alone would give a note for every file in it.
     constexpr std::size_t kNotesShown = 5;
     std::size_t notes = 0;
