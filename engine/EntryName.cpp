@@ -13,8 +13,10 @@ bool IsLeadByte(unsigned char byte) {
     return byte >= 0x81 && byte <= 0xFE;
 }
 
+// "..", also with dots or spaces after it, which Windows drops from a name.
 bool IsUnsafeComponent(const std::string& component) {
-    return component == "..";
+    return component.find_first_not_of(". ") == std::string::npos &&
+           component.find("..") != std::string::npos;
 }
 
 } // namespace

@@ -14,7 +14,8 @@ std::string LowerCaseEntryName(std::string name);
 EntryKind EntryKindOf(const std::string& lowerCaseName);
 
 // False for names that could reach outside the game directory: empty, a leading separator, a
-// colon, or a ".." component; also for a name holding a zero byte, which the file API would cut
-// short into another name than the one whose kind was decided. Separators are "/" and a backslash
-// that is not the second byte of a double-byte character.
+// colon, or a ".." component (also when dots or spaces follow, which Windows drops); also for a
+// name holding a zero byte, which the file API would cut short into another name than the one whose
+// kind was decided. Separators are "/" and a backslash that is not the second byte of a double-byte
+// character.
 bool IsSafeEntryName(const std::string& name);

@@ -18,6 +18,16 @@ int ReportAndStop(PatchView& view, const std::wstring& text) {
     return kRunStopped;
 }
 
+// A cancelled run takes no further step, not even a label.
+bool ShowUnlessCancelled(PatchView& view, void (PatchView::*show)(const std::wstring&),
+                         const std::wstring& text) {
+    if (view.IsCancelled()) {
+        return false;
+    }
+    (view.*show)(text);
+    return true;
+}
+
 // Only a package exactly one version ahead applies; versions wrap like the unsigned values they
 // are.
 int ApplyVersionGate(RunState& run) {
@@ -47,21 +57,16 @@ int RunPatch(PatchView& view, const std::filesystem::path& packageFile) {
     if (!programFile || !ReadPackageTrailer(programFile.get(), run.trailer, run.archiveLength)) {
         return ReportAndStop(view, Message::CannotOpenPackage);
     }
-    if (view.IsCancelled()) {
-        return kRunStopped;
-    }
-    view.SetLatestVersionText(LatestVersionLabel(run.trailer.packageVersion));
-    if (view.IsCancelled()) {
+    if (!ShowUnlessCancelled(view, &PatchView::SetLatestVersionText,
+                             LatestVersionLabel(run.trailer.packageVersion))) {
         return kRunStopped;
     }
     if (!ReadLocalState(run.local)) {
         return ReportAndStop(view, Message::CannotReadLocalVersion);
     }
-    if (view.IsCancelled()) {
-        return kRunStopped;
-    }
-    view.SetLocalVersionText(LocalVersionLabel(run.local.localVersion));
-    if (view.IsCancelled()) {
+    if (!ShowUnlessCancelled(view, &PatchView::SetLocalVersionText,
+                             LocalVersionLabel(run.local.localVersion)) ||
+        view.IsCancelled()) {
         return kRunStopped;
     }
     return ApplyVersionGate(run);

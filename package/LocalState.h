@@ -10,8 +10,8 @@ struct LocalState {
 
 constexpr const char* kLocalStateFileName = "version.ini";
 
-// False when version.ini cannot be opened, its local version is 0 or not a number, or its pak
-// append offset is negative.
+// False when version.ini cannot be opened, its local version is 0, not a number or beyond 32 bits,
+// or its pak append offset is negative or beyond 64 bits. A missing second value reads as 0.
 bool ReadLocalState(LocalState& state);
 // Replaces version.ini atomically (sibling temporary file, then rename); false on any failure,
 // which leaves the old file as it was.

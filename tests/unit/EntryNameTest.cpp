@@ -25,12 +25,13 @@ TEST(EntryNameTest, KindFollowsTheEnding) {
 
 TEST(EntryNameTest, NamesThatCouldLeaveTheGameDirectoryAreUnsafe) {
     using namespace std::string_literals;
-    for (const std::string& name : std::vector<std::string>{
-             "", "/a", "\\a", "..", "../a", "a/..", "a/../b", "a\\..\\b", "c:a", "a:b", "a\0b"s}) {
+    for (const std::string& name :
+         std::vector<std::string>{"", "/a", "\\a", "..", "../a", "a/..", "a/../b", "a\\..\\b",
+                                  "c:a", "a:b", ".. /a", "a/.../b", "a\0b"s}) {
         EXPECT_FALSE(IsSafeEntryName(name)) << name;
     }
     for (const std::string& name :
-         std::vector<std::string>{"a", "a/b/", "a..b", "...", "./a", "a//b", "\x95\x5c..",
+         std::vector<std::string>{"a", "a/b/", "a..b", ". ", "./a", "a//b", "\x95\x5c..",
                                   "\x95\x5c\x95\x5c/x", "\x81"}) {
         EXPECT_TRUE(IsSafeEntryName(name)) << name;
     }
