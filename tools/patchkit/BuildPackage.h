@@ -1,0 +1,29 @@
+#pragma once
+
+#include "InspectPackage.h"
+#include "ZipWriter.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct BuildRequest {
+    std::filesystem::path stub;
+    std::uint32_t version = 0;
+    // The entries come from exactly one of these two.
+    std::filesystem::path fromFolder;
+    std::filesystem::path fromArchive;
+    std::filesystem::path output;
+    int level = 6;
+    // Swap the package the stub already carries for the new one.
+    bool replace = false;
+    ZipLimits limits;
+};
+
+// Writes the package: the stub's program image, the archive, the trailer. The output appears
+// under its name only when complete (temporary file, then rename). False, with a message naming
+// the file at fault and nothing written, when the package would not be fit for the updater;
+// remarks (names written in lower case, folders the package does not create) go to remarks.
+bool BuildPackage(const BuildRequest& request, std::vector<std::string>& remarks,
+                  std::string& error);

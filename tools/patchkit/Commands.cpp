@@ -1,0 +1,83 @@
+#include "Commands.h"
+
+#include "ConsoleView.h"
+#include "InterruptWatcher.h"
+#include "ReportPrinter.h"
+#include "RunPatch.h"
+#include "TextConversion.h"
+
+#include <cstdio>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+void PrintError(const std::string& text) {
+    std::fprintf(stderr, "patchkit: %s\n", text.c_str());
+}
+
+} // namespace
+
+int RunBuild(const BuildRequest& request) {
+    std::vector<std::string> remarks;
+    std::string error;
+    const bool built = BuildPackage(request, remarks, error);
+    for (const std::string& remark : remarks) {
+        PrintError(remark);
+    }
+    if (!built) {
+        PrintError("nothing written:\n" + error);
+        return 1;
+    }
+    std::printf("%s: package for version %u (%s), applies to local version %u\n",
+                DisplayPath(request.output).c_str(), request.version,
+                VersionShown(request.version).c_str(), request.version - 1);
+    return 0;
+}
+
+int RunInspect(const fs::path& package, bool verify, bool json) {
+    const PackageReport report = InspectPackage(package, verify);
+    const std::string text = json ? ReportAsJson(report) : ReportAsText(report);
+    std::fputs(text.c_str(), stdout);
+    return report.AppliesCleanly() ? 0 : 1;
+}
+
+int RunApply(const fs::path& package, const fs::path& gameFolder) {
+    std::error_code failure;
+    // The engine works in the game folder; the package path must not depend on where we were.
+    const fs::path packagePath = fs::absolute(package, failure);
+    if (failure) {
+        PrintError(DisplayPath(package) + ": cannot be located");
+        return 1;
+    }
+    fs::current_path(gameFolder, failure);
+    if (failure) {
+        PrintError(DisplayPath(gameFolder) + ": cannot enter the game folder");
+        return 1;
+    }
+    ConsoleView view(stdout, stderr, IsTerminal(stdout));
+    int result = 1;
+    {
+        InterruptWatcher watcher([&view] { view.Cancel(); });
+        result = RunPatch(view, packagePath);
+    }
+    if (result != 0 && view.IsCancelled()) {
+        PrintError("cancelled");
+    }
+    return result;
+}

@@ -1,0 +1,226 @@
+#include "InspectPackage.h"
+
+#include "EntryNameRules.h"
+#include "FileSystem.h"
+#include "TextConversion.h"
+#include "TextEncoding.h"
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+namespace {
+
+constexpr std::uint32_t kStored = 0;
+constexpr std::uint32_t kDeflated = 8;
+
+const char* NameProblemCode(NameProblem problem) {
+    switch (problem) {
+    case NameProblem::None:
+        break;
+    case NameProblem::NotCodePage936:
+        return "name-not-cp936";
+    case NameProblem::Unsafe:
+        return "unsafe-name";
+    case NameProblem::ForbiddenOnWindows:
+        return "name-forbidden-on-windows";
+    case NameProblem::RenamedByLowerCasing:
+        return "renamed-by-lower-casing";
+    }
+    return "";
+}
+
+// Bytes that are no code page 936 text, shown so that they can be recognised.
+std::string EscapedBytes(const std::string& bytes) {
+    std::string shown;
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value >= 0x20 && value < 0x7F && value != '\\') {
+            shown += byte;
+        } else {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", value);
+            shown += escape;
+        }
+    }
+    return shown;
+}
+
+std::string ReadableText(const std::string& cp936) {
+    std::string utf8;
+    return Cp936ToUtf8(cp936, utf8) ? utf8 : EscapedBytes(cp936);
+}
+
+void Add(std::vector<Finding>& findings, Severity severity, const char* code, std::size_t entry,
+         std::string text) {
+    findings.push_back(Finding{severity, code, entry, std::move(text)});
+}
+
+void CheckMethod(const ArchiveEntry& entry, std::size_t number, std::vector<Finding>& findings) {
+    if (entry.Encrypted()) {
+        Add(findings, Severity::Error, "encrypted", number,
+            "it is encrypted, which the updater cannot read");
+    } else if (entry.method != kStored && entry.method != kDeflated) {
+        Add(findings, Severity::Error, "unsupported-method", number,
+            "it uses compression method " + std::to_string(entry.method) +
+                "; the updater reads only stored (0) and deflated (8) entries");
+    } else if (!entry.dataProblem.empty()) {
+        Add(findings, Severity::Error, "bad-data", number, entry.dataProblem);
+    }
+}
+
+// Reads the trailer and locates the archive; adds a finding for whatever stands in the way.
+bool LocateArchive(std::FILE* file, PackageReport& report) {
+    report.fileLength = FileLength(file);
+    unsigned char bytes[kPackageTrailerSize];
+    if (report.fileLength < 0) {
+        Add(report.findings, Severity::Error, "unreadable", 0, "the file cannot be read");
+        return false;
+    }
+    if (report.fileLength < kPackageTrailerSize) {
+        Add(report.findings, Severity::Error, "bad-trailer", 0,
+            "the file is shorter than the 8-byte trailer");
+        return false;
+    }
+    if (!SeekFile(file, report.fileLength - kPackageTrailerSize) ||
+        std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) {
+        Add(report.findings, Severity::Error, "unreadable", 0, "the trailer cannot be read");
+        return false;
+    }
+    report.trailerRead = true;
+    report.trailer = DecodePackageTrailer(bytes);
+    if (report.trailer.packageVersion == 0) {
+        Add(report.findings, Severity::Error, "bad-trailer", 0,
+            "the package version is 0, which no client can be updated to");
+    }
+    const std::int64_t archiveEnd = report.fileLength - kPackageTrailerSize;
+    if (report.trailer.archiveOffset > archiveEnd) {
+        Add(report.findings, Severity::Error, "bad-trailer", 0,
+            "the archive offset " + std::to_string(report.trailer.archiveOffset) +
+                " lies beyond the end of the file (no package is appended?)");
+        return false;
+    }
+    report.archiveLength = archiveEnd - report.trailer.archiveOffset;
+    return true;
+}
+
+} // namespace
+
+const char* SeverityName(Severity severity) {
+    switch (severity) {
+    case Severity::Note:
+        return "note";
+    case Severity::Warning:
+        return "warning";
+    case Severity::Error:
+        break;
+    }
+    return "error";
+}
+
+bool PackageReport::AppliesCleanly() const {
+    for (const Finding& finding : findings) {
+        if (finding.severity == Severity::Error) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string VersionShown(std::uint32_t version) {
+    // Rounded to single precision, as the updater's labels show it.
+    const auto shown = static_cast<float>(static_cast<double>(version) / 100.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(shown));
+    return text;
+}
+
+void ExamineEntries(const std::vector<ArchiveEntry>& archived, std::vector<EntryReport>& entries,
+                    std::vector<Finding>& findings) {
+    std::set<std::string> createdDirectories;
+    std::map<std::string, std::size_t> writtenBy;
+    std::size_t firstPak = 0;
+    for (std::size_t index = 0; index < archived.size(); ++index) {
+        const std::size_t number = index + 1;
+        EntryReport entry;
+        entry.archived = archived[index];
+        const std::string& name = entry.archived.storedName;
+        const std::string written = WrittenPath(name);
+        entry.kind = EntryKindOf(LowerCaseEntryName(name));
+        entry.nameDecodes = Cp936ToUtf8(name, entry.storedName);
+        entry.writtenPath = ReadableText(written);
+        if (!entry.nameDecodes) {
+            entry.storedName = EscapedBytes(name);
+        }
+
+        const NameProblem problem = CheckEntryName(name);
+        if (problem != NameProblem::None) {
+            Add(findings, Severity::Error, NameProblemCode(problem), number,
+                DescribeNameProblem(problem));
+        } else if (HasUpperCaseLetters(name)) {
+            Add(findings, Severity::Note, "lower-cased", number, "written as " + entry.writtenPath);
+        }
+        CheckMethod(entry.archived, number, findings);
+
+        if (entry.kind == EntryKind::Pak) {
+            if (firstPak != 0) {
+                Add(findings, Severity::Error, "several-paks", number,
+                    "a second pak entry (the first is entry " + std::to_string(firstPak) +
+                        "); version.ini records one pak append offset only");
+            } else {
+                firstPak = number;
+            }
+        }
+        if (entry.kind == EntryKind::Directory) {
+            for (const std::string& directory : DirectoriesCreatedBy(name)) {
+                createdDirectories.insert(directory);
+            }
+        } else {
+            const auto [earlier, isFirst] = writtenBy.emplace(written, number);
+            if (!isFirst) {
+                Add(findings, Severity::Error, "duplicate-path", number,
+                    "it writes the same file as entry " + std::to_string(earlier->second) +
+                        ", whose data it replaces");
+            }
+        }
+        const std::string directory = DirectoryOfEntry(name);
+        if (problem == NameProblem::None && entry.kind == EntryKind::File && !directory.empty() &&
+            createdDirectories.count(directory) == 0) {
+            Add(findings, Severity::Warning, "missing-directory", number,
+                "no earlier entry creates its folder " + ReadableText(directory) +
+                    ", so the updater fails unless the folder exists in the game");
+        }
+        entries.push_back(entry);
+    }
+}
+
+PackageReport InspectPackage(const std::filesystem::path& package, bool verify) {
+    PackageReport report;
+    report.package = DisplayPath(package);
+    report.verified = verify;
+    FileHandle file = OpenFile(package, "rb");
+    if (!file) {
+        Add(report.findings, Severity::Error, "unreadable", 0, "the file cannot be opened");
+        return report;
+    }
+    if (!LocateArchive(file.get(), report)) {
+        return report;
+    }
+    if (report.archiveLength == 0) {
+        Add(report.findings, Severity::Error, "damaged-archive", 0, "the archive is empty");
+        return report;
+    }
+    FileWindow window;
+    window.file = file.get();
+    window.start = report.trailer.archiveOffset;
+    window.length = report.archiveLength;
+    std::vector<ArchiveEntry> archived;
+    std::string damage;
+    const bool complete = ReadArchiveEntries(window, verify, archived, damage);
+    ExamineEntries(archived, report.entries, report.findings);
+    if (!complete) {
+        Add(report.findings, Severity::Error, "damaged-archive", 0,
+            "the archive is damaged: " + damage);
+    }
+    return report;
+}

@@ -1,0 +1,155 @@
+#include "Commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include "TextConversion.h"
+
+// The console API (wincon.h) does not stand alone; this is the tool, not the engine.
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kUsage = "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip "
+                           "ARCHIVE.zip) -o OUT.exe\n"
+                           "                      [--level 0-9] [--replace]\n"
+                           "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
+                           "       patchkit apply PACKAGE.exe --game DIR\n"
+                           "       patchkit [COMMAND] --help | --version\n";
+
+// Paths arrive as UTF-8 on every host.
+fs::path PathFromArgument(const std::string& utf8) {
+    return fs::u8path(utf8);
+}
+
+void AddPackageArgument(CLI::App& command, std::string& package, const char* description) {
+    command.add_option("package", package, description)
+        ->required()
+        ->check(CLI::ExistingFile)
+        ->type_name("PACKAGE.exe");
+}
+
+int Run(int argc, const char* const* argv) {
+    CLI::App app("Builds, inspects and applies update packages for QRTManualPatch.exe.",
+                 "patchkit");
+    app.set_version_flag("--version", "patchkit " PATCHKIT_VERSION);
+    app.require_subcommand(1);
+    app.footer(kUsage);
+
+    BuildRequest request;
+    std::string stub, folder, archive, output;
+    CLI::App* build = app.add_subcommand(
+        "build",
+        "Append an archive of the folder's files (or the given archive) and the trailer to "
+        "a copy of the stub program. The output appears only when it is complete.");
+    build->add_option("--stub", stub, "The updater program the package is appended to")
+        ->required()
+        ->check(CLI::ExistingFile)
+        ->type_name("STUB.exe");
+    build
+        ->add_option("--version", request.version,
+                     "Package version: the client's version once applied (3187 is 31.87)")
+        ->required()
+        ->type_name("N");
+    CLI::Option_group* source = build->add_option_group("source", "Where the entries come from");
+    source->add_option("--from", folder, "Pack this folder's files and folders")
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    source->add_option("--zip", archive, "Use this ZIP archive as it is, after checking it")
+        ->check(CLI::ExistingFile)
+        ->type_name("ARCHIVE.zip");
+    source->require_option(1);
+    build->add_option("-o,--output", output, "The package to write")
+        ->required()
+        ->type_name("OUT.exe");
+    build->add_option("--level", request.level, "Deflate level, 0 (store only) to 9")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 9))
+        ->type_name("LEVEL");
+    build->add_flag("--replace", request.replace,
+                    "Swap the package the stub already carries for the new one");
+
+    std::string package;
+    bool verify = false;
+    bool json = false;
+    CLI::App* inspect = app.add_subcommand(
+        "inspect", "Show a package's trailer and entries and what the updater would make of them. "
+                   "Exit 0 when it would apply cleanly, 1 otherwise.");
+    AddPackageArgument(*inspect, package, "The package (program file) to inspect");
+    inspect->add_flag("--verify", verify, "Inflate every entry and check its CRC");
+    inspect->add_flag("--json", json, "Give the report as one JSON document");
+
+    std::string game;
+    CLI::App* apply = app.add_subcommand(
+        "apply", "Run the updater's engine on a game folder. Ctrl-C cancels between writes. Exit "
+                 "0 when applied, 1 after a message or a cancel.");
+    AddPackageArgument(*apply, package, "The package (program file) to apply");
+    apply->add_option("--game", game, "The game folder holding version.ini")
+        ->required()
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+
+    const bool knownCommand =
+        argc > 1 &&
+        (build->check_name(argv[1]) || inspect->check_name(argv[1]) || apply->check_name(argv[1]));
+    if (argc > 1 && argv[1][0] != '-' && !knownCommand) {
+        std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
+        return 2;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& success) {
+        return app.exit(success);
+    } catch (const CLI::Error& failure) {
+        std::fprintf(stderr, "patchkit: %s\n%s", failure.what(), kUsage);
+        return 2;
+    }
+
+    if (build->parsed()) {
+        request.stub = PathFromArgument(stub);
+        request.fromFolder = folder.empty() ? fs::path() : PathFromArgument(folder);
+        request.fromArchive = archive.empty() ? fs::path() : PathFromArgument(archive);
+        request.output = PathFromArgument(output);
+        return RunBuild(request);
+    }
+    if (inspect->parsed()) {
+        return RunInspect(PathFromArgument(package), verify, json);
+    }
+    return RunApply(PathFromArgument(package), PathFromArgument(game));
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+// Arguments as UTF-8, and a console that shows UTF-8 output, whatever the ANSI code page.
+int wmain(int argc, wchar_t** wideArguments) {
+    std::vector<std::string> arguments(static_cast<std::size_t>(argc));
+    std::vector<const char*> argv;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        WideToUtf8(wideArguments[i], arguments[i]);
+        argv.push_back(arguments[i].c_str());
+    }
+    const UINT previousCodePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+    const int result = Run(argc, argv.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    SetConsoleOutputCP(previousCodePage);
+    return result;
+}
+
+#else
+
+int main(int argc, char** argv) {
+    return Run(argc, argv);
+}
+
+#endif
