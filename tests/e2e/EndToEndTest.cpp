@@ -23,12 +23,14 @@ constexpr std::uint32_t kPackageVersion = 3187;
 const std::string kLatestVersionLabel = "最新版本： 31.87";
 const std::string kLatestVersionId = "1002";
 const std::string kLocalVersionId = "1003";
+const std::string kFinishId = "1004";
 const std::string kErrorCaption = "错误！";
 const std::string kNoticeCaption = "注意";
 const std::string kInstallPathNotFound = "无法定位《雾岭纪元》安装目录，请点击确定后手动选择！";
 const std::string kBrowserTitle = "无法定位《雾岭纪元》安装目录，请手动选择！";
 const std::string kNoFolderChosen = "您没有选择《雾岭纪元》安装目录，更新失败！";
 const std::string kVkReturn = "13";
+const std::string kVkEscape = "27";
 const std::string kIdOk = "1";
 const std::string kIdCancel = "2";
 
@@ -128,6 +130,17 @@ TEST_F(StartUpTest, WithoutRegistryValueTheBrowserIsOfferedAndCancellingEndsWith
            "no-dialog", "ok", "exit", "2"});
 }
 
+// The browser starts on the Desktop; taking it as it is makes the Desktop the game directory.
+TEST_F(StartUpTest, FolderChosenInTheBrowserBecomesTheGameDirectory) {
+    MakePackage({});
+    const fs::path chosen = g_session->DesktopFolder() / "version.ini";
+    ASSERT_TRUE(WriteBinaryFile(chosen, "3187\r\n0\r\n"));
+    Drive({"reg-clear", "start", Updater(), "box", kNoticeCaption, kInstallPathNotFound, "ok",
+           "browser", kBrowserTitle, "browser-ok", "dialog", "box", kErrorCaption,
+           "您的本地版本已经是3187，不需要进行升级！", "ok", "exit", "1"});
+    fs::remove(chosen);
+}
+
 // The value is read into 260 bytes: 129 characters and the terminator fit, 130 do not.
 TEST_F(StartUpTest, RegistryPathOf129CharactersIsUsedAnd130FallBackToTheNotice) {
     MakePackage({});
@@ -167,10 +180,10 @@ TEST_P(VersionGateTest, ShowsBothVersionsAndTheMessageAndChangesNothing) {
     if (gate.versionIni != nullptr)
         WriteGameFile("version.ini", gate.versionIni);
 
-    Drive(StartInGame() + Steps{"text", kLatestVersionId, kLatestVersionLabel, "text",
-                                kLocalVersionId, gate.localLabel, "box", kErrorCaption,
-                                gate.message, "progress", gate.progress, "finish", "0", "ok",
-                                "exit", "1"});
+    Drive(StartInGame() + Steps{"text", kFinishId, "更新结束，点击退出！", "text", kLatestVersionId,
+                                kLatestVersionLabel, "text", kLocalVersionId, gate.localLabel,
+                                "box", kErrorCaption, gate.message, "progress", gate.progress,
+                                "finish", "0", "ok", "exit", "1"});
 
     EXPECT_EQ(GameFile("res.pak"), "old pak data");
     if (gate.versionIni != nullptr) {
@@ -213,6 +226,17 @@ TEST_F(ApplicationTest, AppliesThePackageThenFinishEndsWith0AndEnterChangesNothi
     EXPECT_TRUE(GameFile("res.pak") == oldPak + pakEntry);
     EXPECT_EQ(GameFile("data/readme.txt"), "hello");
     EXPECT_FALSE(fs::exists(Game() / "patch" / "hvmanualpatch.zip"));
+}
+
+// Escape and the close box are cancel requests: after a completed run they end nothing but the
+// dialog, and the exit code says the player did not finish.
+TEST_F(ApplicationTest, EscapeAndTheCloseBoxEndACompletedRunWith1) {
+    MakePackage({{"readme.txt", "new"}});
+    for (const Steps& cancel : {Steps{"key", kVkEscape}, Steps{"close"}}) {
+        WriteGameFile("version.ini", "3186\r\n0\r\n");
+        Drive(StartInGame() + Steps{"finish", "1"} + cancel + Steps{"exit", "1"});
+        EXPECT_EQ(GameFile("version.ini"), "3187\r\n0\r\n");
+    }
 }
 
 TEST_F(ApplicationTest, FileHeldOpenByAnotherProgramGivesMessage10AndKeepsVersionIni) {

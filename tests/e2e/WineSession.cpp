@@ -17,8 +17,11 @@ constexpr int kDriverTimeoutSeconds = 120;
 constexpr int kPrefixTimeoutSeconds = 180;
 
 // Everything Wine needs to come up quietly: no Mono or Gecko installers, no debug output, code
-// page 936 from the locale.
-void SetWineEnvironment(const std::filesystem::path& prefix, const std::string& display) {
+// page 936 from the locale. A home of its own keeps the prefix's Desktop (the folder browser's
+// first choice) off the real home.
+void SetWineEnvironment(const std::filesystem::path& prefix, const std::filesystem::path& home,
+                        const std::string& display) {
+    setenv("HOME", home.c_str(), 1);
     setenv("WINEPREFIX", prefix.c_str(), 1);
     setenv("WINEDEBUG", "-all", 1);
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
@@ -90,17 +93,22 @@ std::string WineSession::Start(const std::filesystem::path& workDirectory,
                                const std::filesystem::path& driver) {
     m_driver = driver;
     m_prefix = workDirectory / "wine-prefix";
+    m_home = workDirectory / "home";
     std::error_code error;
-    std::filesystem::remove_all(m_prefix, error);
-    if (error)
-        return "cannot remove the old prefix: " + error.message();
+    for (const std::filesystem::path& old : {m_prefix, m_home}) {
+        std::filesystem::remove_all(old, error);
+        if (error)
+            return "cannot remove " + old.string() + ": " + error.message();
+    }
+    for (const std::filesystem::path& fresh : {m_prefix, DesktopFolder()}) {
+        std::filesystem::create_directories(fresh, error);
+        if (error)
+            return "cannot create " + fresh.string() + ": " + error.message();
+    }
     if (std::string why = StartDisplay(); !why.empty())
         return why;
-    SetWineEnvironment(m_prefix, m_display);
+    SetWineEnvironment(m_prefix, m_home, m_display);
 
-    std::filesystem::create_directories(m_prefix, error);
-    if (error)
-        return "cannot create " + m_prefix.string();
     // Kept alive between the driver runs: each run then starts in a fraction of a second.
     if (Run({"wineserver", "-p"}, kPrefixTimeoutSeconds).exitCode != 0)
         return "wineserver -p failed";

@@ -27,12 +27,15 @@ public:
     // characters.
     std::filesystem::path DriveC() const { return m_prefix / "drive_c"; }
     std::string WindowsPath(const std::filesystem::path& path) const;
+    // What the prefix shows as the Desktop, the folder browser's first selection.
+    std::filesystem::path DesktopFolder() const { return m_home / "Desktop"; }
 
 private:
     std::string StartDisplay();
     Result Run(const std::vector<std::string>& command, int timeoutSeconds) const;
 
     std::filesystem::path m_prefix;
+    std::filesystem::path m_home;
     std::filesystem::path m_driver;
     std::string m_display;
     int m_xvfbPid = 0;

@@ -130,7 +130,8 @@ bool ReadArchiveEntries(FileWindow window, bool verify, std::vector<ArchiveEntry
     functions.opaque = &window;
     ArchiveHandle archive(unzOpen2_64("archive", &functions));
     if (!archive) {
-        error = "it is not a readable ZIP archive (no end of central directory record found)";
+        error = "the updater's ZIP reader cannot open it (not a ZIP archive, damaged, or without "
+                "any entry)";
         return false;
     }
     unz_global_info64 global{};

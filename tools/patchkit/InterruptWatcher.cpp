@@ -4,9 +4,8 @@
 
 #ifdef _WIN32
 
-#include <winbase.h>
-#include <wincon.h>
-#include <windef.h>
+// The console API (wincon.h) does not stand alone; this is the tool, not the engine.
+#include <windows.h>
 
 namespace {
 

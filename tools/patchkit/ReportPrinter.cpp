@@ -57,6 +57,15 @@ std::string Right(const std::string& text, std::size_t width) {
     return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
 }
 
+// Sizes the report could not learn are negative.
+void SizeOrNull(JsonWriter& json, std::int64_t size) {
+    if (size >= 0) {
+        json.Number(static_cast<std::uint64_t>(size));
+    } else {
+        json.Null();
+    }
+}
+
 std::string VersionWithShown(std::uint32_t version) {
     return std::to_string(version) + " (" + VersionShown(version) + ")";
 }
@@ -122,11 +131,15 @@ std::string ReportAsText(const PackageReport& report) {
             }
         }
     }
-    if (!report.findings.empty()) {
-        text += "\nFindings\n";
-        for (const Finding& finding : report.findings) {
-            text += FindingLine(finding);
+    // Notes only repeat what the table shows.
+    std::string findings;
+    for (const Finding& finding : report.findings) {
+        if (finding.severity != Severity::Note) {
+            findings += FindingLine(finding);
         }
+    }
+    if (!findings.empty()) {
+        text += "\nFindings\n" + findings;
     }
     return text + '\n' + Verdict(report);
 }
@@ -137,11 +150,7 @@ std::string ReportAsJson(const PackageReport& report) {
     json.Key("package");
     json.String(report.package);
     json.Key("fileSize");
-    if (report.fileLength >= 0) {
-        json.Number(static_cast<std::uint64_t>(report.fileLength));
-    } else {
-        json.Null();
-    }
+    SizeOrNull(json, report.fileLength);
     json.Key("trailer");
     if (report.trailerRead) {
         const PackageTrailer& trailer = report.trailer;
@@ -161,11 +170,7 @@ std::string ReportAsJson(const PackageReport& report) {
         json.Null();
     }
     json.Key("archiveSize");
-    if (report.archiveLength >= 0) {
-        json.Number(static_cast<std::uint64_t>(report.archiveLength));
-    } else {
-        json.Null();
-    }
+    SizeOrNull(json, report.archiveLength);
     json.Key("verified");
     json.Bool(report.verified);
     json.Key("entries");

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -48,15 +47,15 @@ bool FindEndOfSections(std::FILE* file, std::int64_t length, std::int64_t& endOf
     if (sectionTableEnd > length) {
         return false;
     }
-    std::vector<unsigned char> sections(
-        static_cast<std::size_t>(sectionCount * kSectionHeaderSize));
-    if (!sections.empty() && !ReadAt(file, sectionTable, sections.data(), sections.size())) {
-        return false;
-    }
     endOfSections = sectionTableEnd;
-    for (std::size_t at = 0; at < sections.size(); at += kSectionHeaderSize) {
-        const std::int64_t rawSize = Little32(&sections[at + 16]);
-        const std::int64_t rawStart = Little32(&sections[at + 20]);
+    for (std::int64_t section = sectionTable; section < sectionTableEnd;
+         section += kSectionHeaderSize) {
+        unsigned char header[kSectionHeaderSize];
+        if (!ReadAt(file, section, header, sizeof header)) {
+            return false;
+        }
+        const std::int64_t rawSize = Little32(header + 16);
+        const std::int64_t rawStart = Little32(header + 20);
         if (rawSize != 0) {
             endOfSections = std::max(endOfSections, rawStart + rawSize);
         }
@@ -71,6 +70,11 @@ bool StartsLikeZipArchive(std::FILE* file, std::int64_t offset) {
 }
 
 } // namespace
+
+bool IsProgramImage(std::FILE* file, std::int64_t length) {
+    std::int64_t endOfSections = 0;
+    return FindEndOfSections(file, length, endOfSections);
+}
 
 bool ExamineStub(std::FILE* file, StubImage& stub, std::string& reason) {
     const std::int64_t length = FileLength(file);

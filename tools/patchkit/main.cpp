@@ -9,25 +9,31 @@
 #ifdef _WIN32
 #include "TextConversion.h"
 
-#include <winbase.h>
-#include <wincon.h>
-#include <windef.h>
+// The console API (wincon.h) does not stand alone; this is the tool, not the engine.
+#include <windows.h>
 #endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kUsage = "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip "
-                           "ARCHIVE.zip) -o OUT.exe\n"
-                           "                      [--level 0-9] [--replace]\n"
-                           "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
-                           "       patchkit apply PACKAGE.exe --game DIR\n"
-                           "       patchkit [COMMAND] --help | --version\n";
+const char* const kUsage =
+    "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
+    "                      -o OUT.exe [--level 0-9] [--replace]\n"
+    "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
+    "       patchkit apply PACKAGE.exe --game DIR\n"
+    "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
 fs::path PathFromArgument(const std::string& utf8) {
     return fs::u8path(utf8);
+}
+
+void AddPackageArgument(CLI::App& command, std::string& package, const char* description) {
+    command.add_option("package", package, description)
+        ->required()
+        ->check(CLI::ExistingFile)
+        ->type_name("PACKAGE.exe");
 }
 
 int Run(int argc, const char* const* argv) {
@@ -45,21 +51,28 @@ int Run(int argc, const char* const* argv) {
         "a copy of the stub program. The output appears only when it is complete.");
     build->add_option("--stub", stub, "The updater program the package is appended to")
         ->required()
-        ->check(CLI::ExistingFile);
+        ->check(CLI::ExistingFile)
+        ->type_name("STUB.exe");
     build
         ->add_option("--version", request.version,
                      "Package version: the client's version once applied (3187 is 31.87)")
-        ->required();
+        ->required()
+        ->type_name("N");
     CLI::Option_group* source = build->add_option_group("source", "Where the entries come from");
     source->add_option("--from", folder, "Pack this folder's files and folders")
-        ->check(CLI::ExistingDirectory);
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
     source->add_option("--zip", archive, "Use this ZIP archive as it is, after checking it")
-        ->check(CLI::ExistingFile);
+        ->check(CLI::ExistingFile)
+        ->type_name("ARCHIVE.zip");
     source->require_option(1);
-    build->add_option("-o,--output", output, "The package to write")->required();
+    build->add_option("-o,--output", output, "The package to write")
+        ->required()
+        ->type_name("OUT.exe");
     build->add_option("--level", request.level, "Deflate level, 0 (store only) to 9")
         ->capture_default_str()
-        ->check(CLI::Range(0, 9));
+        ->check(CLI::Range(0, 9))
+        ->type_name("LEVEL");
     build->add_flag("--replace", request.replace,
                     "Swap the package the stub already carries for the new one");
 
@@ -69,9 +82,7 @@ int Run(int argc, const char* const* argv) {
     CLI::App* inspect = app.add_subcommand(
         "inspect", "Show a package's trailer and entries and what the updater would make of them. "
                    "Exit 0 when it would apply cleanly, 1 otherwise.");
-    inspect->add_option("package", package, "The package (program file) to inspect")
-        ->required()
-        ->check(CLI::ExistingFile);
+    AddPackageArgument(*inspect, package, "The package (program file) to inspect");
     inspect->add_flag("--verify", verify, "Inflate every entry and check its CRC");
     inspect->add_flag("--json", json, "Give the report as one JSON document");
 
@@ -79,13 +90,19 @@ int Run(int argc, const char* const* argv) {
     CLI::App* apply = app.add_subcommand(
         "apply", "Run the updater's engine on a game folder. Ctrl-C cancels between writes. Exit "
                  "0 when applied, 1 after a message or a cancel.");
-    apply->add_option("package", package, "The package (program file) to apply")
-        ->required()
-        ->check(CLI::ExistingFile);
+    AddPackageArgument(*apply, package, "The package (program file) to apply");
     apply->add_option("--game", game, "The game folder holding version.ini")
         ->required()
-        ->check(CLI::ExistingDirectory);
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
 
+    const bool knownCommand =
+        argc > 1 &&
+        (build->check_name(argv[1]) || inspect->check_name(argv[1]) || apply->check_name(argv[1]));
+    if (argc > 1 && argv[1][0] != '-' && !knownCommand) {
+        std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
+        return 2;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& success) {

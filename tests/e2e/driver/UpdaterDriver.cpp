@@ -21,8 +21,10 @@
 //   ok                       press OK on that message box
 //   browser TITLE            wait for the folder browser showing TITLE
 //   browser-cancel           press Cancel in the folder browser
+//   browser-ok               press OK in the folder browser (on the item it has selected)
 //   command ID               post WM_COMMAND ID to the dialog
 //   key VK                   press and release a key in the dialog
+//   close                    click the dialog's close box
 //   click-finish             click the finish button
 //   sleep MS                 wait
 //   rect                     print the dialog's screen rectangle as "rect=WxH+X+Y"
@@ -365,9 +367,10 @@ bool Driver::Step(const std::wstring& verb) {
         m_expectedText = NextArgument();
         return WaitFor(L"folder browser", &Driver::BrowserShown);
     }
-    if (verb == L"browser-cancel") {
-        return PostMessageW(m_browser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0) != FALSE ||
-               Fail(L"no folder browser to cancel");
+    if (verb == L"browser-cancel" || verb == L"browser-ok") {
+        const WORD button = verb == L"browser-ok" ? IDOK : IDCANCEL;
+        return PostMessageW(m_browser, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0) != FALSE ||
+               Fail(L"no folder browser to press " + verb.substr(8) + L" in");
     }
     if (verb == L"command") {
         return PostMessageW(m_dialog, WM_COMMAND, static_cast<WPARAM>(NextNumber()), 0) != FALSE ||
@@ -378,6 +381,10 @@ bool Driver::Step(const std::wstring& verb) {
         return (PostMessageW(m_dialog, WM_KEYDOWN, key, 1) &&
                 PostMessageW(m_dialog, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u))) ||
                Fail(L"no dialog to send the key to");
+    }
+    if (verb == L"close") {
+        return PostMessageW(m_dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE ||
+               Fail(L"no dialog to close");
     }
     if (verb == L"click-finish") {
         HWND finish = GetDlgItem(m_dialog, kFinishButtonId);

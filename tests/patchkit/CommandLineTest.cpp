@@ -1,0 +1,164 @@
+#include "PackageBuilder.h"
+#include "PatchkitTestFiles.h"
+#include "ScratchGameDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using pktest::PutFile;
+using pktest::Utf8Path;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the real program in the current folder; arguments are passed through the shell.
+Outcome Patchkit(const std::string& arguments) {
+    const std::string command = std::string("'") + PATCHKIT_PROGRAM + "' " + arguments +
+                                " >patchkit-out.txt 2>patchkit-err.txt";
+    const int status = std::system(command.c_str());
+    Outcome outcome;
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.out = testsupport::ReadBinaryFile("patchkit-out.txt");
+    outcome.err = testsupport::ReadBinaryFile("patchkit-err.txt");
+    return outcome;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Every file and folder below root, by UTF-8 relative path: contents, or "<folder>".
+std::map<std::string, std::string> TreeOf(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        const std::string name = item.path().lexically_relative(root).generic_u8string();
+        tree[name] = item.is_directory() ? "<folder>" : testsupport::ReadBinaryFile(item.path());
+    }
+    return tree;
+}
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(PutFile("stub.exe", pktest::MinimalPeImage()));
+        ASSERT_TRUE(fs::create_directory("game"));
+        ASSERT_TRUE(PutFile("game/version.ini", "3186\r\n0\r\n"));
+        ASSERT_TRUE(PutFile("game/res.pak", std::string(100, 'P')));
+    }
+
+    testsupport::ScratchGameDirectory m_folder;
+};
+
+TEST_F(CommandLineTest, BuildInspectAndApplyAFolder) {
+    const std::string text = testsupport::PatternedData(50000);
+    const std::string pak = pktest::NoiseData(3000) + testsupport::PatternedData(3000);
+    ASSERT_TRUE(PutFile(Utf8Path("source/Data/Sub/深层/说明.txt"), "hello"));
+    ASSERT_TRUE(PutFile("source/Data/empty.txt", ""));
+    ASSERT_TRUE(PutFile(Utf8Path("source/Data/中文名.dat"), text));
+    ASSERT_TRUE(PutFile("source/Readme.TXT", "read me"));
+    ASSERT_TRUE(PutFile("source/res.pak", pak));
+
+    const Outcome built = Patchkit("build --stub stub.exe --version 3187 --from source -o p.exe");
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+    EXPECT_TRUE(Contains(built.out, "p.exe: package for version 3187 (31.87)")) << built.out;
+    EXPECT_TRUE(Contains(built.err, "note: source/Data: written as data/\n")) << built.err;
+    EXPECT_TRUE(Contains(built.err, "note: 2 more names with upper-case letters")) << built.err;
+
+    const Outcome inspected = Patchkit("inspect p.exe --verify --json");
+    ASSERT_EQ(inspected.exitCode, 0) << inspected.out;
+    std::size_t at = 0;
+    for (const char* name : {"Data/", "Data/Sub/", "Data/Sub/深层/", "Data/Sub/深层/说明.txt",
+                             "Data/empty.txt", "Data/中文名.dat", "Readme.TXT", "res.pak"}) {
+        at = inspected.out.find("\"storedName\": \"" + std::string(name) + "\"", at);
+        EXPECT_NE(at, std::string::npos) << name << " missing or out of order";
+    }
+    EXPECT_TRUE(Contains(inspected.out, "\"writtenPath\": \"data/sub/深层/说明.txt\""));
+
+    const Outcome applied = Patchkit("apply p.exe --game game");
+    ASSERT_EQ(applied.exitCode, 0) << applied.err;
+    EXPECT_EQ(applied.out.substr(0, applied.out.find("0%")),
+              "最新版本： 31.87\n本地版本： 31.86\n");
+    EXPECT_TRUE(Contains(applied.out, "100%\n本地版本： 31.87\n")) << applied.out;
+    const std::map<std::string, std::string> expected = {
+        {"data", "<folder>"},
+        {"data/sub", "<folder>"},
+        {"data/sub/深层", "<folder>"},
+        {"data/sub/深层/说明.txt", "hello"},
+        {"data/empty.txt", ""},
+        {"data/中文名.dat", text},
+        {"readme.txt", "read me"},
+        {"res.pak", std::string(100, 'P') + pak},
+        {"patch", "<folder>"},
+        {"version.ini", "3187\r\n" + std::to_string(100 + pak.size()) + "\r\n"},
+    };
+    EXPECT_EQ(TreeOf("game"), expected);
+
+    const Outcome again = Patchkit("apply p.exe --game game");
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(again.err, "您的本地版本已经是3187，不需要进行升级！\n");
+}
+
+TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
+    const Outcome help = Patchkit("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(Contains(help.out, "build")) << help.out;
+    EXPECT_EQ(Patchkit("build --help").exitCode, 0);
+    const Outcome version = Patchkit("--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(Contains(version.out, "patchkit ")) << version.out;
+
+    const std::vector<std::pair<std::string, std::string>> usageErrors = {
+        {"", "A subcommand is required"},
+        {"frob", "unknown command 'frob'"},
+        {"inspect stub.exe --frob", "--frob"},
+        {"inspect", "package is required"},
+        {"build --stub stub.exe --version 3187 -o out.exe", "[--from,--zip] is required"},
+        {"build --stub stub.exe --version 3187 --from . --zip stub.exe -o out.exe", "2 were given"},
+        {"build --stub stub.exe --version 3187 --from . -o out.exe --level 10", "--level"},
+        {"build --stub stub.exe --version 4294967296 --from . -o out.exe", "--version"},
+        {"apply stub.exe --game missing", "--game"},
+    };
+    for (const auto& [arguments, says] : usageErrors) {
+        SCOPED_TRACE(arguments);
+        const Outcome outcome = Patchkit(arguments);
+        EXPECT_EQ(outcome.exitCode, 2);
+        EXPECT_TRUE(Contains(outcome.err, says)) << outcome.err;
+        EXPECT_TRUE(Contains(outcome.err, "usage: patchkit build")) << outcome.err;
+    }
+    EXPECT_FALSE(fs::exists("out.exe"));
+}
+
+TEST_F(CommandLineTest, RefusalsAndFindingsExitWithOne) {
+    ASSERT_TRUE(PutFile("source/a.txt", "a"));
+    const Outcome refused = Patchkit("build --stub stub.exe --version 0 --from source -o p.exe");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "patchkit: nothing written:\nversion 0")) << refused.err;
+    EXPECT_FALSE(fs::exists("p.exe"));
+
+    std::string archive =
+        testsupport::BuildZipArchive({{"a.txt", "a"}, {"b.pak", "b"}, {"c.pak", "c"}});
+    ASSERT_TRUE(
+        PutFile("bad.exe", testsupport::BuildPackage(archive, 3187, pktest::MinimalPeImage())));
+    const Outcome inspected = Patchkit("inspect bad.exe");
+    EXPECT_EQ(inspected.exitCode, 1);
+    EXPECT_TRUE(Contains(inspected.out, "error    entry 3: a second pak entry")) << inspected.out;
+    EXPECT_TRUE(Contains(inspected.out, "would not apply this package cleanly: 1 error"))
+        << inspected.out;
+
+    const Outcome applied = Patchkit("apply bad.exe --game game");
+    EXPECT_EQ(applied.exitCode, 1);
+    EXPECT_EQ(applied.err, "读取补丁文件失败！\n");
+    EXPECT_EQ(testsupport::ReadBinaryFile("game/version.ini"), "3186\r\n0\r\n");
+}
+
+} // namespace

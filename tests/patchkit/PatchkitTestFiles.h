@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+// Inputs for the patchkit tests.
+namespace pktest {
+
+// The smallest program file patchkit accepts as a stub: DOS header, PE headers, one section.
+std::string MinimalPeImage();
+
+// Bytes that deflate cannot shrink.
+std::string NoiseData(std::size_t size, std::uint32_t seed = 7);
+
+// Creates the file with its parent folders; false on failure.
+bool PutFile(const std::filesystem::path& path, const std::string& bytes);
+
+// A path from UTF-8 text, as the host spells it.
+inline std::filesystem::path Utf8Path(const std::string& utf8) {
+    return std::filesystem::u8path(utf8);
+}
+
+} // namespace pktest
