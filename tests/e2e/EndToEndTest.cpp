@@ -220,7 +220,8 @@ TEST_F(ApplicationTest, AppliesThePackageThenFinishEndsWith0AndEnterChangesNothi
                 "本地版本： 31.87", "progress", "100", "finish", "1",
                 // Enter, by key and as the command it becomes, leaves the dialog as it is.
                 "key", kVkReturn, "command", kIdOk, "sleep", "300", "alive", "finish", "1",
-                "click-finish", "exit", "0"});
+                // Minimised it paints its icon and still takes the finish button.
+                "minimize", "sleep", "200", "alive", "click-finish", "exit", "0"});
 
     EXPECT_EQ(GameFile("version.ini"), "3187\r\n" + std::to_string(1000 + 1478644) + "\r\n");
     EXPECT_TRUE(GameFile("res.pak") == oldPak + pakEntry);

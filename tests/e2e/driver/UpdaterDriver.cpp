@@ -25,6 +25,7 @@
 //   command ID               post WM_COMMAND ID to the dialog
 //   key VK                   press and release a key in the dialog
 //   close                    click the dialog's close box
+//   minimize                 minimise the dialog
 //   click-finish             click the finish button
 //   sleep MS                 wait
 //   rect                     print the dialog's screen rectangle as "rect=WxH+X+Y"
@@ -156,6 +157,7 @@ private:
     bool BrowserShown(std::wstring& seen);
     bool Exited(std::wstring& seen);
     bool FileExists(std::wstring& seen);
+    bool Minimized(std::wstring& seen);
 
     int m_argc = 0;
     wchar_t** m_argv = nullptr;
@@ -286,6 +288,10 @@ bool Driver::FileExists(std::wstring& /*seen*/) {
     return GetFileAttributesW(m_expectedText.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool Driver::Minimized(std::wstring& /*seen*/) {
+    return IsIconic(m_dialog) != FALSE;
+}
+
 bool Driver::Step(const std::wstring& verb) {
     if (verb == L"acp") {
         Print(L"acp=" + std::to_wstring(GetACP()));
@@ -385,6 +391,10 @@ bool Driver::Step(const std::wstring& verb) {
     if (verb == L"close") {
         return PostMessageW(m_dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE ||
                Fail(L"no dialog to close");
+    }
+    if (verb == L"minimize") {
+        ShowWindowAsync(m_dialog, SW_MINIMIZE);
+        return WaitFor(L"minimised dialog", &Driver::Minimized);
     }
     if (verb == L"click-finish") {
         HWND finish = GetDlgItem(m_dialog, kFinishButtonId);
