@@ -2,6 +2,7 @@
 // on disk.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -94,12 +95,14 @@ protected:
     }
     std::string GameFile(const std::string& name) const { return ReadBinaryFile(Game() / name); }
 
-    // Runs the driver; the steps start with pointing the registry at the game directory.
+    // Every step must pass; the driver's report says where and what it saw when one does not.
     void Drive(const Steps& steps) const {
         const WineSession::Result result = g_session->RunDriver(steps);
         EXPECT_EQ(result.exitCode, 0) << result.output;
-        std::cout << result.output;
+        if (result.exitCode == 0)
+            std::cout << result.output;
     }
+    // The registry names the game directory; the updater starts and shows its dialog.
     Steps StartInGame() const {
         return {"reg-path", g_session->WindowsPath(Game()), "start", Updater(), "dialog"};
     }
