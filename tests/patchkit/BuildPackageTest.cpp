@@ -49,7 +49,7 @@ protected:
 
     testsupport::ScratchGameDirectory m_folder;
     BuildRequest m_request;
-    std::vector<std::string> m_remarks;
+    std::vector<Finding> m_remarks;
     std::string m_error;
 };
 
@@ -70,7 +70,7 @@ TEST_F(BuildPackageTest, PacksTheFolderSortedWithFoldersAheadOfTheirContents) {
     EXPECT_EQ(report.trailer.packageVersion, 3187u);
     // Upper-case letters are only reported.
     EXPECT_EQ(m_remarks.size(), 4u);
-    EXPECT_NE(m_remarks[1].find("written as data/"), std::string::npos) << m_remarks[1];
+    EXPECT_EQ(m_remarks[1].text, "source/Data: written as data/");
 
     // The stub's image comes first, unchanged, and the archive ends right before the trailer,
     // also when the last entry fell back to stored over longer deflated bytes.
@@ -207,9 +207,10 @@ TEST_F(BuildPackageTest, CopiesACheckedArchiveByteForByte) {
     const std::string package = testsupport::ReadBinaryFile("out.exe");
     EXPECT_EQ(package.substr(0x400, package.size() - 0x400 - 8), archive);
     ASSERT_EQ(m_remarks.size(), 1u);
-    EXPECT_NE(m_remarks[0].find("warning: in.zip, entry 3 (sub/b.txt): no earlier entry creates"),
+    EXPECT_EQ(m_remarks[0].severity, Severity::Warning);
+    EXPECT_NE(m_remarks[0].text.find("in.zip, entry 3 (sub/b.txt): no earlier entry creates"),
               std::string::npos)
-        << m_remarks[0];
+        << m_remarks[0].text;
 
     std::string damaged = archive;
     testsupport::SetEntryCrc(damaged, 1, 0);
@@ -226,6 +227,14 @@ TEST_F(BuildPackageTest, CopiesACheckedArchiveByteForByte) {
 
 TEST_F(BuildPackageTest, AFailedWriteLeavesTheOldOutputAlone) {
     ASSERT_TRUE(PutFile("out.exe", "the previous package"));
+    const std::atomic<bool> stop{true};
+    m_request.stop = &stop;
+    EXPECT_FALSE(Build());
+    EXPECT_EQ(m_error, "interrupted");
+    EXPECT_FALSE(fs::exists("out.exe.partial"));
+    EXPECT_EQ(testsupport::ReadBinaryFile("out.exe"), "the previous package");
+
+    m_request.stop = nullptr;
     ASSERT_TRUE(fs::create_directory("out.exe.partial")); // the temporary file cannot be made
     EXPECT_FALSE(Build());
     EXPECT_EQ(testsupport::ReadBinaryFile("out.exe"), "the previous package");

@@ -71,7 +71,8 @@ TEST_F(CommandLineTest, BuildInspectAndApplyAFolder) {
     const Outcome built = Patchkit("build --stub stub.exe --version 3187 --from source -o p.exe");
     ASSERT_EQ(built.exitCode, 0) << built.err;
     EXPECT_TRUE(Contains(built.out, "p.exe: package for version 3187 (31.87)")) << built.out;
-    EXPECT_TRUE(Contains(built.err, "note: source/Readme.TXT: written as readme.txt")) << built.err;
+    EXPECT_TRUE(Contains(built.err, "note: source/Data: written as data/\n")) << built.err;
+    EXPECT_TRUE(Contains(built.err, "note: 2 more names with upper-case letters")) << built.err;
 
     const Outcome inspected = Patchkit("inspect p.exe --verify --json");
     ASSERT_EQ(inspected.exitCode, 0) << inspected.out;
@@ -146,7 +147,8 @@ TEST_F(CommandLineTest, RefusalsAndFindingsExitWithOne) {
 
     std::string archive =
         testsupport::BuildZipArchive({{"a.txt", "a"}, {"b.pak", "b"}, {"c.pak", "c"}});
-    ASSERT_TRUE(PutFile("bad.exe", testsupport::BuildPackage(archive, 3187)));
+    ASSERT_TRUE(
+        PutFile("bad.exe", testsupport::BuildPackage(archive, 3187, pktest::MinimalPeImage())));
     const Outcome inspected = Patchkit("inspect bad.exe");
     EXPECT_EQ(inspected.exitCode, 1);
     EXPECT_TRUE(Contains(inspected.out, "error    entry 3: a second pak entry")) << inspected.out;

@@ -1,5 +1,6 @@
 #include "InspectPackage.h"
 #include "PackageBuilder.h"
+#include "PatchkitTestFiles.h"
 #include "ReportPrinter.h"
 #include "ScratchGameDirectory.h"
 
@@ -21,7 +22,8 @@ protected:
     }
     PackageReport Inspect(const std::string& archive, bool verify = false,
                           std::uint32_t version = 3187) {
-        return InspectBytes(testsupport::BuildPackage(archive, version), verify);
+        return InspectBytes(testsupport::BuildPackage(archive, version, pktest::MinimalPeImage()),
+                            verify);
     }
 
     // "severity code@entry" for every finding, in order.
@@ -46,7 +48,7 @@ TEST_F(InspectPackageTest, DescribesTrailerAndEveryEntryInOrder) {
     const PackageReport report = Inspect(archive, true);
 
     EXPECT_TRUE(report.trailerRead);
-    EXPECT_EQ(report.trailer.archiveOffset, 512u);
+    EXPECT_EQ(report.trailer.archiveOffset, 0x400u);
     EXPECT_EQ(report.trailer.packageVersion, 3187u);
     EXPECT_EQ(report.archiveLength, static_cast<std::int64_t>(archive.size()));
     ASSERT_EQ(report.entries.size(), 3u);
@@ -76,7 +78,8 @@ TEST_F(InspectPackageTest, DescribesTrailerAndEveryEntryInOrder) {
 TEST_F(InspectPackageTest, FindsABadTrailer) {
     EXPECT_EQ(Findings(InspectBytes("short")), (std::vector<std::string>{"error bad-trailer@0"}));
 
-    std::string beyond = testsupport::BuildPackage(testsupport::BuildZipArchive({}), 3187);
+    std::string beyond =
+        testsupport::BuildPackage(testsupport::BuildZipArchive({}), 3187, pktest::MinimalPeImage());
     testsupport::PutLittleEndian32(beyond, beyond.size() - 8,
                                    static_cast<std::uint32_t>(beyond.size()));
     const PackageReport report = InspectBytes(beyond);
@@ -85,6 +88,12 @@ TEST_F(InspectPackageTest, FindsABadTrailer) {
 
     EXPECT_EQ(Findings(Inspect(testsupport::BuildZipArchive({{"a.txt", "a"}}), false, 0)),
               (std::vector<std::string>{"error bad-trailer@0"}));
+}
+
+TEST_F(InspectPackageTest, FindsAnImageThatIsNoProgram) {
+    const std::string archive = testsupport::BuildZipArchive({{"a.txt", "a"}});
+    EXPECT_EQ(Findings(InspectBytes(testsupport::BuildPackage(archive, 3187))),
+              (std::vector<std::string>{"error not-a-program@0"}));
 }
 
 TEST_F(InspectPackageTest, FindsADamagedArchive) {

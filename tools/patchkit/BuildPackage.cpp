@@ -67,8 +67,13 @@ bool RefuseOutputOverInput(const BuildRequest& request, std::string& error) {
     return true;
 }
 
-bool CopyBytes(std::FILE* from, std::int64_t count, std::FILE* to, unsigned char* buffer) {
-    while (count > 0) {
+bool Stopped(const BuildRequest& request) {
+    return request.stop != nullptr && *request.stop;
+}
+
+bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count, std::FILE* to,
+               unsigned char* buffer) {
+    while (count > 0 && !Stopped(request)) {
         const auto piece = static_cast<std::size_t>(
             std::min<std::int64_t>(count, static_cast<std::int64_t>(kCopyBufferSize)));
         if (std::fread(buffer, 1, piece, from) != piece ||
@@ -77,7 +82,7 @@ bool CopyBytes(std::FILE* from, std::int64_t count, std::FILE* to, unsigned char
         }
         count -= static_cast<std::int64_t>(piece);
     }
-    return true;
+    return count == 0;
 }
 
 bool CollectContents(const BuildRequest& request, PackageContents& contents, std::string& error) {
@@ -128,7 +133,7 @@ std::string EntryLabel(const BuildRequest& request, const PackageContents& conte
 
 // Refuses contents the updater would apply wrongly; passes on the rest as remarks.
 bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
-                   std::vector<std::string>& remarks, std::string& error) {
+                   std::vector<Finding>& remarks, std::string& error) {
     std::vector<EntryReport> entries;
     std::vector<Finding> findings;
     ExamineEntries(contents.entries, entries, findings);
@@ -140,7 +145,7 @@ bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
         if (finding.severity == Severity::Error) {
             error += (error.empty() ? "" : "\n") + text;
         } else {
-            remarks.push_back(std::string(SeverityName(finding.severity)) + ": " + text);
+            remarks.push_back(Finding{finding.severity, finding.code, finding.entry, text});
         }
     }
     return error.empty();
@@ -148,17 +153,18 @@ bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
 
 bool WriteArchive(const BuildRequest& request, const PackageContents& contents, std::FILE* out,
                   std::int64_t archiveStart, unsigned char* buffer, std::string& error) {
-    if (contents.folderEntries.empty() && !request.fromArchive.empty()) {
+    if (!request.fromArchive.empty()) {
         FileHandle archive = OpenFile(request.fromArchive, "rb");
         const std::int64_t length = archive ? FileLength(archive.get()) : -1;
         if (length < 0 || !SeekFile(archive.get(), 0) ||
-            !CopyBytes(archive.get(), length, out, buffer)) {
+            !CopyBytes(request, archive.get(), length, out, buffer)) {
             error = DisplayPath(request.fromArchive) + ": cannot be copied into the package";
             return false;
         }
         return true;
     }
     ZipWriter writer(out, archiveStart, request.level, request.limits);
+    writer.StopWhen(request.stop);
     for (const SourceEntry& entry : contents.folderEntries) {
         const bool added = entry.directory
                                ? writer.AddDirectory(entry.storedName, error)
@@ -180,7 +186,7 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
         error = DisplayPath(temporary) + ": cannot be created";
         return false;
     }
-    if (!SeekFile(stub, 0) || !CopyBytes(stub, imageLength, out.get(), buffer.get())) {
+    if (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get())) {
         error = output + ": the stub cannot be copied (is the disk full?)";
         return false;
     }
@@ -212,8 +218,7 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
 
 } // namespace
 
-bool BuildPackage(const BuildRequest& request, std::vector<std::string>& remarks,
-                  std::string& error) {
+bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error) {
     if (request.version == 0) {
         error = "version 0: no client can be updated to version 0";
         return false;
@@ -252,6 +257,9 @@ bool BuildPackage(const BuildRequest& request, std::vector<std::string>& remarks
     temporary += ".partial";
     if (!WritePackage(request, contents, stubFile.get(), stub.imageLength, temporary, error)) {
         RemoveFile(temporary);
+        if (Stopped(request)) {
+            error = "interrupted";
+        }
         return false;
     }
     if (!ReplaceFileAtomically(temporary, request.output)) {

@@ -3,6 +3,7 @@
 #include "InspectPackage.h"
 #include "ZipWriter.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,11 +20,13 @@ struct BuildRequest {
     // Swap the package the stub already carries for the new one.
     bool replace = false;
     ZipLimits limits;
+    // Set from another thread to give up; the build then fails with nothing left behind.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Writes the package: the stub's program image, the archive, the trailer. The output appears
 // under its name only when complete (temporary file, then rename). False, with a message naming
-// the file at fault and nothing written, when the package would not be fit for the updater;
-// remarks (names written in lower case, folders the package does not create) go to remarks.
-bool BuildPackage(const BuildRequest& request, std::vector<std::string>& remarks,
-                  std::string& error);
+// the file at fault and nothing written, when the package would not be fit for the updater.
+// Notes and warnings (names written in lower case, folders the package does not create) go to
+// remarks, their texts naming the file.
+bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error);

@@ -33,12 +33,27 @@ void PrintError(const std::string& text) {
 
 } // namespace
 
-int RunBuild(const BuildRequest& request) {
-    std::vector<std::string> remarks;
+int RunBuild(BuildRequest request) {
+    std::vector<Finding> remarks;
     std::string error;
-    const bool built = BuildPackage(request, remarks, error);
-    for (const std::string& remark : remarks) {
-        PrintError(remark);
+    std::atomic<bool> interrupted{false};
+    bool built = false;
+    {
+        InterruptWatcher watcher([&interrupted] { interrupted = true; });
+        request.stop = &interrupted;
+        built = BuildPackage(request, remarks, error);
+    }
+    // A folder named Data alone would give a note for every file in it.
+    constexpr std::size_t kNotesShown = 5;
+    std::size_t notes = 0;
+    for (const Finding& remark : remarks) {
+        if (remark.severity != Severity::Note || ++notes <= kNotesShown) {
+            PrintError(std::string(SeverityName(remark.severity)) + ": " + remark.text);
+        }
+    }
+    if (notes > kNotesShown) {
+        PrintError("note: " + std::to_string(notes - kNotesShown) +
+                   " more names with upper-case letters, which the updater writes in lower case");
     }
     if (!built) {
         PrintError("nothing written:\n" + error);

@@ -2,6 +2,7 @@
 
 #include "EntryNameRules.h"
 #include "FileSystem.h"
+#include "StubImage.h"
 #include "TextConversion.h"
 #include "TextEncoding.h"
 
@@ -101,6 +102,11 @@ bool LocateArchive(std::FILE* file, PackageReport& report) {
         return false;
     }
     report.archiveLength = archiveEnd - report.trailer.archiveOffset;
+    if (!IsProgramImage(file, report.trailer.archiveOffset)) {
+        Add(report.findings, Severity::Error, "not-a-program", 0,
+            "the bytes ahead of the archive are not a Windows program (PE image), so there is no "
+            "updater to run");
+    }
     return true;
 }
 

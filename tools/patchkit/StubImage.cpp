@@ -71,6 +71,11 @@ bool StartsLikeZipArchive(std::FILE* file, std::int64_t offset) {
 
 } // namespace
 
+bool IsProgramImage(std::FILE* file, std::int64_t length) {
+    std::int64_t endOfSections = 0;
+    return FindEndOfSections(file, length, endOfSections);
+}
+
 bool ExamineStub(std::FILE* file, StubImage& stub, std::string& reason) {
     const std::int64_t length = FileLength(file);
     if (length < 0) {

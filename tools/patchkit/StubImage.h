@@ -17,3 +17,6 @@ struct StubImage {
 // points behind the image's last section at the start of a ZIP archive. False, with the reason,
 // when the file is not a PE image or cannot be read.
 bool ExamineStub(std::FILE* file, StubImage& stub, std::string& reason);
+
+// Whether the first length bytes of the file hold a whole PE image.
+bool IsProgramImage(std::FILE* file, std::int64_t length);

@@ -44,9 +44,14 @@ private:
 // Reads exactly size bytes in pieces, handing each to consume; the file must end right there.
 template <typename Consume>
 bool ReadSource(std::FILE* source, const std::string& sourceName, std::uint64_t size,
-                unsigned char* buffer, Consume consume, std::string& error) {
+                unsigned char* buffer, const std::atomic<bool>* stop, Consume consume,
+                std::string& error) {
     std::uint64_t remaining = size;
     while (remaining != 0) {
+        if (stop != nullptr && *stop) {
+            error = "interrupted";
+            return false;
+        }
         const auto piece =
             static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBufferSize));
         const std::size_t read = std::fread(buffer, 1, piece, source);
@@ -214,7 +219,7 @@ bool ZipWriter::StoreData(std::FILE* source, const std::string& sourceName, Entr
         crc = UpdateCrc(crc, bytes, count);
         return WriteBytes(bytes, count, error);
     };
-    if (!ReadSource(source, sourceName, entry.size, m_input.get(), store, error)) {
+    if (!ReadSource(source, sourceName, entry.size, m_input.get(), m_stop, store, error)) {
         return false;
     }
     entry.compressedSize = entry.size;
@@ -249,7 +254,7 @@ bool ZipWriter::DeflateData(std::FILE* source, const std::string& sourceName, En
         return true;
     };
     const bool compressed =
-        ReadSource(source, sourceName, entry.size, m_input.get(), compress, error);
+        ReadSource(source, sourceName, entry.size, m_input.get(), m_stop, compress, error);
     deflateEnd(&stream);
     entry.compressedSize = m_position - dataStart;
     entry.crc = crc;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -22,6 +23,9 @@ public:
     // The archive starts at archiveStart in file (opened for writing and positioned there);
     // the offsets inside it count from that byte.
     ZipWriter(std::FILE* file, std::int64_t archiveStart, int level, ZipLimits limits = {});
+
+    // Once *stop is true, the writer fails at the next piece of data it reads.
+    void StopWhen(const std::atomic<bool>* stop) { m_stop = stop; }
 
     // name ends in "/".
     bool AddDirectory(const std::string& name, std::string& error);
@@ -63,6 +67,7 @@ private:
     std::int64_t m_archiveStart;
     int m_level;
     ZipLimits m_limits;
+    const std::atomic<bool>* m_stop = nullptr;
     std::uint64_t m_position = 0;
     std::vector<Entry> m_entries;
     std::unique_ptr<unsigned char[]> m_input;

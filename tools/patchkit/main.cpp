@@ -17,12 +17,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kUsage = "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip "
-                           "ARCHIVE.zip) -o OUT.exe\n"
-                           "                      [--level 0-9] [--replace]\n"
-                           "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
-                           "       patchkit apply PACKAGE.exe --game DIR\n"
-                           "       patchkit [COMMAND] --help | --version\n";
+const char* const kUsage =
+    "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
+    "                      -o OUT.exe [--level 0-9] [--replace]\n"
+    "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
+    "       patchkit apply PACKAGE.exe --game DIR\n"
+    "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
 fs::path PathFromArgument(const std::string& utf8) {
