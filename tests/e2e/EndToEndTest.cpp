@@ -157,11 +157,18 @@ TEST_F(StartUpTest, RegistryPathOf129CharactersIsUsedAnd130FallBackToTheNotice) 
         ASSERT_TRUE(WriteBinaryFile(directory / "version.ini", "3187\r\n0\r\n"));
     }
     // The package is already applied in that folder: the message proves the folder was used.
-    Drive({"reg-path", fits, "start", Updater(), "dialog", "box", kErrorCaption,
-           "您的本地版本已经是3187，不需要进行升级！", "ok", "exit", "1"});
-    Drive({"reg-path", tooLong, "start", Updater(), "box", kNoticeCaption, kInstallPathNotFound,
-           "ok", "browser", kBrowserTitle, "browser-cancel", "box", kNoticeCaption, kNoFolderChosen,
-           "ok", "exit", "2"});
+    const Steps used = {"start", Updater(),     "dialog",
+                        "box",   kErrorCaption, "您的本地版本已经是3187，不需要进行升级！",
+                        "ok",    "exit",        "1"};
+    const Steps refused = {
+        "start",        Updater(),       "box",         kNoticeCaption,   kInstallPathNotFound,
+        "ok",           "browser",       kBrowserTitle, "browser-cancel", "box",
+        kNoticeCaption, kNoFolderChosen, "ok",          "exit",           "2"};
+    Drive(Steps{"reg-path", fits} + used);
+    Drive(Steps{"reg-path-unterminated", fits} + used);
+    Drive(Steps{"reg-path", tooLong} + refused);
+    // 130 characters without a terminator fill the 260 bytes exactly: no string, refused too.
+    Drive(Steps{"reg-path-unterminated", tooLong} + refused);
 }
 
 // ---- the version gate: every ending but the application shows its message and ends with 1

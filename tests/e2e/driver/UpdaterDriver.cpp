@@ -7,6 +7,7 @@
 //
 //   acp                      print the ANSI code page as "acp=N"
 //   reg-path VALUE           HKLM\SOFTWARE\hvrk value Path (this 32-bit program's registry view)
+//   reg-path-unterminated V  the same value stored without its terminating NUL
 //   reg-clear                delete that key
 //   hold-mutex NAME          create and own a named mutex until the driver ends
 //   hold-file PATH           open a file without write sharing until the driver ends
@@ -143,6 +144,8 @@ private:
     bool Step(const std::wstring& verb);
     bool PrintCodePage();
     bool SetRegistryPath();
+    bool SetUnterminatedRegistryPath();
+    bool WriteRegistryPath(bool terminated);
     bool ClearRegistryPath();
     bool HoldMutex();
     bool HoldFile();
@@ -334,17 +337,26 @@ bool Driver::PrintCodePage() {
     return true;
 }
 
-bool Driver::SetRegistryPath() {
+bool Driver::WriteRegistryPath(bool terminated) {
     const std::wstring value = NextArgument();
     HKEY key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallPathKey, 0, nullptr, 0, KEY_WRITE, nullptr,
                         &key, nullptr) != ERROR_SUCCESS)
         return Fail(L"cannot create the registry key");
+    const std::size_t characters = value.size() + (terminated ? 1 : 0);
     const LONG result =
         RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+                       static_cast<DWORD>(characters * sizeof(wchar_t)));
     RegCloseKey(key);
     return result == ERROR_SUCCESS || Fail(L"cannot write the registry value");
+}
+
+bool Driver::SetRegistryPath() {
+    return WriteRegistryPath(true);
+}
+
+bool Driver::SetUnterminatedRegistryPath() {
+    return WriteRegistryPath(false);
 }
 
 bool Driver::ClearRegistryPath() {
@@ -523,6 +535,7 @@ bool Driver::Step(const std::wstring& verb) {
     static const StepEntry steps[] = {
         {L"acp", &Driver::PrintCodePage},
         {L"reg-path", &Driver::SetRegistryPath},
+        {L"reg-path-unterminated", &Driver::SetUnterminatedRegistryPath},
         {L"reg-clear", &Driver::ClearRegistryPath},
         {L"hold-mutex", &Driver::HoldMutex},
         {L"hold-file", &Driver::HoldFile},
