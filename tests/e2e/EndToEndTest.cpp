@@ -266,15 +266,16 @@ TEST_F(ApplicationTest, FileHeldOpenByAnotherProgramGivesMessage10AndKeepsVersio
 // A cancel waits for the file entry being written, then nothing further happens; the worker keeps
 // reporting progress under the lock while the cancel waits, which must not deadlock.
 TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppliesEverything) {
-    constexpr std::size_t kLargeSize = 300u << 20;
+    constexpr std::size_t kLargeSize = 512u << 20;
     std::string large(kLargeSize, '\0');
     for (std::size_t i = 0; i < kLargeSize; ++i)
         large[i] = static_cast<char>((i * 7 + i / 4096) % 251);
     WriteGameFile("version.ini", "3186\r\n0\r\n");
     MakePackage({{"large.dat", large}});
 
-    Drive(StartInGame() +
-          Steps{"progress-between", "1", "90", "command", kIdCancel, "exit-within", "5000", "1"});
+    // The file appears when its guarded write begins: cancel then, whatever the progress bar says.
+    Drive(StartInGame() + Steps{"wait-file", g_session->WindowsPath(Game() / "large.dat"),
+                                "command", kIdCancel, "exit-within", "5000", "1"});
     EXPECT_EQ(fs::file_size(Game() / "large.dat"), kLargeSize);
     EXPECT_TRUE(GameFile("large.dat") == large) << "large.dat was cut short or damaged";
     EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");
