@@ -16,7 +16,6 @@
 //   no-dialog                the updater shows no progress dialog
 //   text ID EXPECTED         wait until dialog control ID shows EXPECTED
 //   progress N               wait until the progress bar stands at N
-//   progress-between LO HI   wait until the progress bar stands between LO and HI
 //   finish 0|1               wait until the finish button is disabled / enabled
 //   box CAPTION TEXT         wait for a message box of the updater with that caption and text
 //   ok                       press OK on that message box
@@ -154,7 +153,6 @@ private:
     bool ExpectNoDialog();
     bool WaitForText();
     bool WaitForProgress();
-    bool WaitForProgressBetween();
     bool WaitForFinishButton();
     bool WaitForBox();
     bool PressOk();
@@ -208,8 +206,7 @@ private:
     int m_controlId = 0;
     std::wstring m_expectedText;
     std::wstring m_expectedCaption;
-    int m_low = 0;
-    int m_high = 0;
+    int m_expectedNumber = 0;
 };
 
 const wchar_t* Driver::NextArgument() {
@@ -278,13 +275,13 @@ bool Driver::ControlTextMatches(std::wstring& seen) {
 bool Driver::ProgressMatches(std::wstring& seen) {
     const int position = ProgressPosition();
     seen = std::to_wstring(position);
-    return position >= m_low && position <= m_high;
+    return position == m_expectedNumber;
 }
 
 bool Driver::FinishMatches(std::wstring& seen) {
     const bool enabled = IsWindowEnabled(GetDlgItem(m_dialog, kFinishButtonId)) != FALSE;
     seen = enabled ? L"enabled" : L"disabled";
-    return enabled == (m_low != 0);
+    return enabled == (m_expectedNumber != 0);
 }
 
 bool Driver::BoxShown(std::wstring& seen) {
@@ -316,7 +313,7 @@ bool Driver::Exited(std::wstring& seen) {
         return false;
     GetExitCodeProcess(m_process, &exitCode);
     seen = L"!exit code " + std::to_wstring(exitCode);
-    return static_cast<int>(exitCode) == m_low;
+    return static_cast<int>(exitCode) == m_expectedNumber;
 }
 
 bool Driver::FileExists(std::wstring& /*seen*/) {
@@ -411,18 +408,12 @@ bool Driver::WaitForText() {
 }
 
 bool Driver::WaitForProgress() {
-    m_low = m_high = NextNumber();
-    return WaitFor(L"progress", &Driver::ProgressMatches);
-}
-
-bool Driver::WaitForProgressBetween() {
-    m_low = NextNumber();
-    m_high = NextNumber();
+    m_expectedNumber = NextNumber();
     return WaitFor(L"progress", &Driver::ProgressMatches);
 }
 
 bool Driver::WaitForFinishButton() {
-    m_low = NextNumber();
+    m_expectedNumber = NextNumber();
     return WaitFor(L"finish button", &Driver::FinishMatches);
 }
 
@@ -512,7 +503,7 @@ bool Driver::ExpectAlive() {
 }
 
 bool Driver::WaitForExit() {
-    m_low = NextNumber();
+    m_expectedNumber = NextNumber();
     if (!WaitFor(L"exit", &Driver::Exited))
         return false;
     Print(L"exited after " + std::to_wstring(GetTickCount64() - m_previousStepEnd) + L" ms");
@@ -544,7 +535,6 @@ bool Driver::Step(const std::wstring& verb) {
         {L"no-dialog", &Driver::ExpectNoDialog},
         {L"text", &Driver::WaitForText},
         {L"progress", &Driver::WaitForProgress},
-        {L"progress-between", &Driver::WaitForProgressBetween},
         {L"finish", &Driver::WaitForFinishButton},
         {L"box", &Driver::WaitForBox},
         {L"ok", &Driver::PressOk},
