@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "Messages.h"
 #include "QRTManualPatchDlg.h"
 
 CQRTManualPatchApp theApp;
@@ -14,11 +15,10 @@ namespace {
 
 // Shared with the game's automatic updater: only one of them may run at a time.
 constexpr const wchar_t* kInstanceMutexName = L"QRTAutoPatch_Inst";
-// 只能同时打开一个自动或手动更新程序！ and 错误！ in code page 936, for the ANSI box.
+// 只能同时打开一个自动或手动更新程序！ in code page 936, for the ANSI box.
 constexpr const char* kSecondInstanceText =
     "\xd6\xbb\xc4\xdc\xcd\xac\xca\xb1\xb4\xf2\xbf\xaa\xd2\xbb\xb8\xf6\xd7\xd4\xb6\xaf\xbb\xf2\xca"
     "\xd6\xb6\xaf\xb8\xfc\xd0\xc2\xb3\xcc\xd0\xf2\xa3\xa1";
-constexpr const char* kSecondInstanceCaption = "\xb4\xed\xce\xf3\xa3\xa1";
 
 constexpr const wchar_t* kInstallPathKey = L"SOFTWARE\\hvrk\\";
 constexpr const wchar_t* kInstallPathValue = L"Path";
@@ -80,7 +80,7 @@ bool ChooseInstallPath(wchar_t (&path)[MAX_PATH]) {
 
 BOOL CQRTManualPatchApp::InitInstance() {
     if (!ClaimInstanceMutex()) {
-        MessageBoxA(nullptr, kSecondInstanceText, kSecondInstanceCaption, MB_OK);
+        MessageBoxA(nullptr, kSecondInstanceText, kErrorCaptionNarrow, MB_OK);
         return FALSE;
     }
     InitCommonControlClasses();

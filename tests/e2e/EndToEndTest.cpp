@@ -2,6 +2,7 @@
 // on disk.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -94,12 +95,14 @@ protected:
     }
     std::string GameFile(const std::string& name) const { return ReadBinaryFile(Game() / name); }
 
-    // Runs the driver; the steps start with pointing the registry at the game directory.
+    // Every step must pass; the driver's report says where and what it saw when one does not.
     void Drive(const Steps& steps) const {
         const WineSession::Result result = g_session->RunDriver(steps);
         EXPECT_EQ(result.exitCode, 0) << result.output;
-        std::cout << result.output;
+        if (result.exitCode == 0)
+            std::cout << result.output;
     }
+    // The registry names the game directory; the updater starts and shows its dialog.
     Steps StartInGame() const {
         return {"reg-path", g_session->WindowsPath(Game()), "start", Updater(), "dialog"};
     }
@@ -154,11 +157,18 @@ TEST_F(StartUpTest, RegistryPathOf129CharactersIsUsedAnd130FallBackToTheNotice) 
         ASSERT_TRUE(WriteBinaryFile(directory / "version.ini", "3187\r\n0\r\n"));
     }
     // The package is already applied in that folder: the message proves the folder was used.
-    Drive({"reg-path", fits, "start", Updater(), "dialog", "box", kErrorCaption,
-           "您的本地版本已经是3187，不需要进行升级！", "ok", "exit", "1"});
-    Drive({"reg-path", tooLong, "start", Updater(), "box", kNoticeCaption, kInstallPathNotFound,
-           "ok", "browser", kBrowserTitle, "browser-cancel", "box", kNoticeCaption, kNoFolderChosen,
-           "ok", "exit", "2"});
+    const Steps used = {"start", Updater(),     "dialog",
+                        "box",   kErrorCaption, "您的本地版本已经是3187，不需要进行升级！",
+                        "ok",    "exit",        "1"};
+    const Steps refused = {
+        "start",        Updater(),       "box",         kNoticeCaption,   kInstallPathNotFound,
+        "ok",           "browser",       kBrowserTitle, "browser-cancel", "box",
+        kNoticeCaption, kNoFolderChosen, "ok",          "exit",           "2"};
+    Drive(Steps{"reg-path", fits} + used);
+    Drive(Steps{"reg-path-unterminated", fits} + used);
+    Drive(Steps{"reg-path", tooLong} + refused);
+    // 130 characters without a terminator fill the 260 bytes exactly: no string, refused too.
+    Drive(Steps{"reg-path-unterminated", tooLong} + refused);
 }
 
 // ---- the version gate: every ending but the application shows its message and ends with 1
@@ -256,15 +266,16 @@ TEST_F(ApplicationTest, FileHeldOpenByAnotherProgramGivesMessage10AndKeepsVersio
 // A cancel waits for the file entry being written, then nothing further happens; the worker keeps
 // reporting progress under the lock while the cancel waits, which must not deadlock.
 TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppliesEverything) {
-    constexpr std::size_t kLargeSize = 300u << 20;
+    constexpr std::size_t kLargeSize = 512u << 20;
     std::string large(kLargeSize, '\0');
     for (std::size_t i = 0; i < kLargeSize; ++i)
         large[i] = static_cast<char>((i * 7 + i / 4096) % 251);
     WriteGameFile("version.ini", "3186\r\n0\r\n");
     MakePackage({{"large.dat", large}});
 
-    Drive(StartInGame() +
-          Steps{"progress-between", "1", "90", "command", kIdCancel, "exit-within", "5000", "1"});
+    // The file appears when its guarded write begins: cancel then, whatever the progress bar says.
+    Drive(StartInGame() + Steps{"wait-file", g_session->WindowsPath(Game() / "large.dat"),
+                                "command", kIdCancel, "exit-within", "5000", "1"});
     EXPECT_EQ(fs::file_size(Game() / "large.dat"), kLargeSize);
     EXPECT_TRUE(GameFile("large.dat") == large) << "large.dat was cut short or damaged";
     EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +66,8 @@ std::string WineSession::StartDisplay() {
     if (pid < 0)
         return "cannot start Xvfb";
     if (pid == 0) {
+        // Dies with this program, even when it is killed before it can stop the server.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(pipeEnds[0]);
         const int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, STDIN_FILENO);
@@ -109,9 +112,10 @@ std::string WineSession::Start(const std::filesystem::path& workDirectory,
         return why;
     SetWineEnvironment(m_prefix, m_home, m_display);
 
-    // Kept alive between the driver runs: each run then starts in a fraction of a second.
-    if (Run({"wineserver", "-p"}, kPrefixTimeoutSeconds).exitCode != 0)
-        return "wineserver -p failed";
+    // Kept alive between the driver runs, so each starts in a fraction of a second; it still ends
+    // on its own should this program be killed before it can stop it.
+    if (Run({"wineserver", "-p30"}, kPrefixTimeoutSeconds).exitCode != 0)
+        return "wineserver -p30 failed";
     if (Run({"wineboot", "-i"}, kPrefixTimeoutSeconds).exitCode != 0)
         return "wineboot failed";
     const std::filesystem::path settings = workDirectory / "prefix-settings.reg";

@@ -7,6 +7,7 @@
 //
 //   acp                      print the ANSI code page as "acp=N"
 //   reg-path VALUE           HKLM\SOFTWARE\hvrk value Path (this 32-bit program's registry view)
+//   reg-path-unterminated V  the same value stored without its terminating NUL
 //   reg-clear                delete that key
 //   hold-mutex NAME          create and own a named mutex until the driver ends
 //   hold-file PATH           open a file without write sharing until the driver ends
@@ -15,7 +16,6 @@
 //   no-dialog                the updater shows no progress dialog
 //   text ID EXPECTED         wait until dialog control ID shows EXPECTED
 //   progress N               wait until the progress bar stands at N
-//   progress-between LO HI   wait until the progress bar stands between LO and HI
 //   finish 0|1               wait until the finish button is disabled / enabled
 //   box CAPTION TEXT         wait for a message box of the updater with that caption and text
 //   ok                       press OK on that message box
@@ -48,6 +48,7 @@ namespace {
 
 constexpr const wchar_t* kDialogTitle = L"雾岭纪元手动更新";
 constexpr const wchar_t* kDialogClass = L"#32770";
+constexpr const wchar_t* kInstallPathKey = L"SOFTWARE\\hvrk";
 constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr int kFinishButtonId = 1004;
 constexpr int kProgressId = 1006;
@@ -138,8 +139,40 @@ public:
     int Run(int argc, wchar_t** argv);
 
 private:
-    // Each step consumes its arguments and returns false after printing why it failed.
+    // Each step takes its arguments and returns false after printing why it failed.
     bool Step(const std::wstring& verb);
+    bool PrintCodePage();
+    bool SetRegistryPath();
+    bool SetUnterminatedRegistryPath();
+    bool WriteRegistryPath(bool terminated);
+    bool ClearRegistryPath();
+    bool HoldMutex();
+    bool HoldFile();
+    bool StartUpdater();
+    bool WaitForDialog();
+    bool ExpectNoDialog();
+    bool WaitForText();
+    bool WaitForProgress();
+    bool WaitForFinishButton();
+    bool WaitForBox();
+    bool PressOk();
+    bool WaitForBrowser();
+    bool PressBrowserOk();
+    bool PressBrowserCancel();
+    bool PostCommand();
+    bool PressKey();
+    bool ClickCloseBox();
+    bool Minimize();
+    bool ClickFinish();
+    bool SleepFor();
+    bool PrintDialogRectangle();
+    bool Signal();
+    bool WaitForFile();
+    bool ExpectAlive();
+    bool WaitForExit();
+    bool WaitForExitWithin();
+
+    bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const std::wstring& what);
     const wchar_t* NextArgument();
     int NextNumber();
 
@@ -173,8 +206,7 @@ private:
     int m_controlId = 0;
     std::wstring m_expectedText;
     std::wstring m_expectedCaption;
-    int m_low = 0;
-    int m_high = 0;
+    int m_expectedNumber = 0;
 };
 
 const wchar_t* Driver::NextArgument() {
@@ -243,13 +275,13 @@ bool Driver::ControlTextMatches(std::wstring& seen) {
 bool Driver::ProgressMatches(std::wstring& seen) {
     const int position = ProgressPosition();
     seen = std::to_wstring(position);
-    return position >= m_low && position <= m_high;
+    return position == m_expectedNumber;
 }
 
 bool Driver::FinishMatches(std::wstring& seen) {
     const bool enabled = IsWindowEnabled(GetDlgItem(m_dialog, kFinishButtonId)) != FALSE;
     seen = enabled ? L"enabled" : L"disabled";
-    return enabled == (m_low != 0);
+    return enabled == (m_expectedNumber != 0);
 }
 
 bool Driver::BoxShown(std::wstring& seen) {
@@ -281,7 +313,7 @@ bool Driver::Exited(std::wstring& seen) {
         return false;
     GetExitCodeProcess(m_process, &exitCode);
     seen = L"!exit code " + std::to_wstring(exitCode);
-    return static_cast<int>(exitCode) == m_low;
+    return static_cast<int>(exitCode) == m_expectedNumber;
 }
 
 bool Driver::FileExists(std::wstring& /*seen*/) {
@@ -292,156 +324,239 @@ bool Driver::Minimized(std::wstring& /*seen*/) {
     return IsIconic(m_dialog) != FALSE;
 }
 
+bool Driver::Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                  const std::wstring& what) {
+    return PostMessageW(window, message, wParam, lParam) != FALSE || Fail(L"cannot " + what);
+}
+
+bool Driver::PrintCodePage() {
+    Print(L"acp=" + std::to_wstring(GetACP()));
+    return true;
+}
+
+bool Driver::WriteRegistryPath(bool terminated) {
+    const std::wstring value = NextArgument();
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallPathKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return Fail(L"cannot create the registry key");
+    const std::size_t characters = value.size() + (terminated ? 1 : 0);
+    const LONG result =
+        RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(characters * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS || Fail(L"cannot write the registry value");
+}
+
+bool Driver::SetRegistryPath() {
+    return WriteRegistryPath(true);
+}
+
+bool Driver::SetUnterminatedRegistryPath() {
+    return WriteRegistryPath(false);
+}
+
+bool Driver::ClearRegistryPath() {
+    const LONG result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallPathKey);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ||
+           Fail(L"cannot delete the registry key");
+}
+
+bool Driver::HoldMutex() {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, NextArgument());
+    if (mutex == nullptr)
+        return Fail(L"cannot create the mutex");
+    m_held.push_back(mutex);
+    return true;
+}
+
+bool Driver::HoldFile() {
+    HANDLE file = CreateFileW(NextArgument(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(L"cannot open the file to hold");
+    m_held.push_back(file);
+    return true;
+}
+
+bool Driver::StartUpdater() {
+    std::wstring commandLine = L"\"" + std::wstring(NextArgument()) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return Fail(L"cannot start " + commandLine);
+    CloseHandle(process.hThread);
+    m_process = process.hProcess;
+    m_processId = process.dwProcessId;
+    return true;
+}
+
+bool Driver::WaitForDialog() {
+    return WaitFor(L"dialog", &Driver::DialogShown);
+}
+
+bool Driver::ExpectNoDialog() {
+    return FindWindowOfKind(WindowKind::Dialog) == nullptr || Fail(L"a dialog is shown");
+}
+
+bool Driver::WaitForText() {
+    m_controlId = NextNumber();
+    m_expectedText = NextArgument();
+    return WaitFor(L"text of " + std::to_wstring(m_controlId), &Driver::ControlTextMatches);
+}
+
+bool Driver::WaitForProgress() {
+    m_expectedNumber = NextNumber();
+    return WaitFor(L"progress", &Driver::ProgressMatches);
+}
+
+bool Driver::WaitForFinishButton() {
+    m_expectedNumber = NextNumber();
+    return WaitFor(L"finish button", &Driver::FinishMatches);
+}
+
+bool Driver::WaitForBox() {
+    m_expectedCaption = NextArgument();
+    m_expectedText = NextArgument();
+    return WaitFor(L"message box", &Driver::BoxShown);
+}
+
+bool Driver::PressOk() {
+    return Post(m_box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0, L"press OK");
+}
+
+bool Driver::WaitForBrowser() {
+    m_expectedText = NextArgument();
+    return WaitFor(L"folder browser", &Driver::BrowserShown);
+}
+
+bool Driver::PressBrowserOk() {
+    return Post(m_browser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0, L"press OK");
+}
+
+bool Driver::PressBrowserCancel() {
+    return Post(m_browser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0, L"press Cancel");
+}
+
+bool Driver::PostCommand() {
+    return Post(m_dialog, WM_COMMAND, static_cast<WPARAM>(NextNumber()), 0, L"send the command");
+}
+
+bool Driver::PressKey() {
+    const auto key = static_cast<WPARAM>(NextNumber());
+    return Post(m_dialog, WM_KEYDOWN, key, 1, L"press the key") &&
+           Post(m_dialog, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u), L"release the key");
+}
+
+bool Driver::ClickCloseBox() {
+    return Post(m_dialog, WM_SYSCOMMAND, SC_CLOSE, 0, L"close the dialog");
+}
+
+bool Driver::Minimize() {
+    ShowWindowAsync(m_dialog, SW_MINIMIZE);
+    return WaitFor(L"minimised dialog", &Driver::Minimized);
+}
+
+bool Driver::ClickFinish() {
+    HWND finish = GetDlgItem(m_dialog, kFinishButtonId);
+    if (!IsWindowEnabled(finish))
+        return Fail(L"the finish button is disabled");
+    return Post(m_dialog, WM_COMMAND, MAKEWPARAM(kFinishButtonId, BN_CLICKED),
+                reinterpret_cast<LPARAM>(finish), L"click the finish button");
+}
+
+bool Driver::SleepFor() {
+    Sleep(static_cast<DWORD>(NextNumber()));
+    return true;
+}
+
+bool Driver::PrintDialogRectangle() {
+    RECT rect;
+    if (!GetWindowRect(m_dialog, &rect))
+        return Fail(L"no dialog");
+    Print(L"rect=" + std::to_wstring(rect.right - rect.left) + L"x" +
+          std::to_wstring(rect.bottom - rect.top) + L"+" + std::to_wstring(rect.left) + L"+" +
+          std::to_wstring(rect.top));
+    return true;
+}
+
+bool Driver::Signal() {
+    HANDLE file = CreateFileW(NextArgument(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(L"cannot create the signal file");
+    CloseHandle(file);
+    return true;
+}
+
+bool Driver::WaitForFile() {
+    m_expectedText = NextArgument();
+    return WaitFor(L"file " + m_expectedText, &Driver::FileExists);
+}
+
+bool Driver::ExpectAlive() {
+    if (ProcessEnded())
+        return Fail(L"the updater ended");
+    return IsWindow(m_dialog) || Fail(L"the dialog is gone");
+}
+
+bool Driver::WaitForExit() {
+    m_expectedNumber = NextNumber();
+    if (!WaitFor(L"exit", &Driver::Exited))
+        return false;
+    Print(L"exited after " + std::to_wstring(GetTickCount64() - m_previousStepEnd) + L" ms");
+    return true;
+}
+
+bool Driver::WaitForExitWithin() {
+    const auto limit = static_cast<ULONGLONG>(NextNumber());
+    if (!WaitForExit())
+        return false;
+    return GetTickCount64() - m_previousStepEnd <= limit ||
+           Fail(L"took longer than " + std::to_wstring(limit) + L" ms");
+}
+
 bool Driver::Step(const std::wstring& verb) {
-    if (verb == L"acp") {
-        Print(L"acp=" + std::to_wstring(GetACP()));
-        return true;
-    }
-    if (verb == L"reg-path") {
-        const std::wstring value = NextArgument();
-        HKEY key;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\hvrk", 0, nullptr, 0, KEY_WRITE,
-                            nullptr, &key, nullptr) != ERROR_SUCCESS)
-            return Fail(L"cannot create the registry key");
-        const LONG result =
-            RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-        return result == ERROR_SUCCESS || Fail(L"cannot write the registry value");
-    }
-    if (verb == L"reg-clear") {
-        const LONG result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\hvrk");
-        return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ||
-               Fail(L"cannot delete the registry key");
-    }
-    if (verb == L"hold-mutex") {
-        HANDLE mutex = CreateMutexW(nullptr, TRUE, NextArgument());
-        if (mutex == nullptr)
-            return Fail(L"cannot create the mutex");
-        m_held.push_back(mutex);
-        return true;
-    }
-    if (verb == L"hold-file") {
-        HANDLE file = CreateFileW(NextArgument(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return Fail(L"cannot open the file to hold");
-        m_held.push_back(file);
-        return true;
-    }
-    if (verb == L"start") {
-        std::wstring commandLine = L"\"" + std::wstring(NextArgument()) + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &startup, &process))
-            return Fail(L"cannot start " + commandLine);
-        CloseHandle(process.hThread);
-        m_process = process.hProcess;
-        m_processId = process.dwProcessId;
-        return true;
-    }
-    if (verb == L"dialog")
-        return WaitFor(L"dialog", &Driver::DialogShown);
-    if (verb == L"no-dialog")
-        return FindWindowOfKind(WindowKind::Dialog) == nullptr || Fail(L"a dialog is shown");
-    if (verb == L"text") {
-        m_controlId = NextNumber();
-        m_expectedText = NextArgument();
-        return WaitFor(L"text of " + std::to_wstring(m_controlId), &Driver::ControlTextMatches);
-    }
-    if (verb == L"progress" || verb == L"progress-between") {
-        m_low = NextNumber();
-        m_high = verb == L"progress" ? m_low : NextNumber();
-        return WaitFor(L"progress", &Driver::ProgressMatches);
-    }
-    if (verb == L"finish") {
-        m_low = NextNumber();
-        return WaitFor(L"finish button", &Driver::FinishMatches);
-    }
-    if (verb == L"box") {
-        m_expectedCaption = NextArgument();
-        m_expectedText = NextArgument();
-        return WaitFor(L"message box", &Driver::BoxShown);
-    }
-    if (verb == L"ok") {
-        return PostMessageW(m_box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) != FALSE ||
-               Fail(L"no message box to dismiss");
-    }
-    if (verb == L"browser") {
-        m_expectedText = NextArgument();
-        return WaitFor(L"folder browser", &Driver::BrowserShown);
-    }
-    if (verb == L"browser-cancel" || verb == L"browser-ok") {
-        const WORD button = verb == L"browser-ok" ? IDOK : IDCANCEL;
-        return PostMessageW(m_browser, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0) != FALSE ||
-               Fail(L"no folder browser to press " + verb.substr(8) + L" in");
-    }
-    if (verb == L"command") {
-        return PostMessageW(m_dialog, WM_COMMAND, static_cast<WPARAM>(NextNumber()), 0) != FALSE ||
-               Fail(L"no dialog to send the command to");
-    }
-    if (verb == L"key") {
-        const auto key = static_cast<WPARAM>(NextNumber());
-        return (PostMessageW(m_dialog, WM_KEYDOWN, key, 1) &&
-                PostMessageW(m_dialog, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u))) ||
-               Fail(L"no dialog to send the key to");
-    }
-    if (verb == L"close") {
-        return PostMessageW(m_dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE ||
-               Fail(L"no dialog to close");
-    }
-    if (verb == L"minimize") {
-        ShowWindowAsync(m_dialog, SW_MINIMIZE);
-        return WaitFor(L"minimised dialog", &Driver::Minimized);
-    }
-    if (verb == L"click-finish") {
-        HWND finish = GetDlgItem(m_dialog, kFinishButtonId);
-        if (!IsWindowEnabled(finish))
-            return Fail(L"the finish button is disabled");
-        return PostMessageW(m_dialog, WM_COMMAND, MAKEWPARAM(kFinishButtonId, BN_CLICKED),
-                            reinterpret_cast<LPARAM>(finish)) != FALSE ||
-               Fail(L"cannot click the finish button");
-    }
-    if (verb == L"sleep") {
-        Sleep(static_cast<DWORD>(NextNumber()));
-        return true;
-    }
-    if (verb == L"rect") {
-        RECT rect;
-        if (!GetWindowRect(m_dialog, &rect))
-            return Fail(L"no dialog");
-        Print(L"rect=" + std::to_wstring(rect.right - rect.left) + L"x" +
-              std::to_wstring(rect.bottom - rect.top) + L"+" + std::to_wstring(rect.left) + L"+" +
-              std::to_wstring(rect.top));
-        return true;
-    }
-    if (verb == L"signal") {
-        HANDLE file = CreateFileW(NextArgument(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return Fail(L"cannot create the signal file");
-        CloseHandle(file);
-        return true;
-    }
-    if (verb == L"wait-file") {
-        m_expectedText = NextArgument();
-        return WaitFor(L"file " + m_expectedText, &Driver::FileExists);
-    }
-    if (verb == L"alive") {
-        if (ProcessEnded())
-            return Fail(L"the updater ended");
-        return IsWindow(m_dialog) || Fail(L"the dialog is gone");
-    }
-    if (verb == L"exit" || verb == L"exit-within") {
-        const ULONGLONG limit = verb == L"exit-within" ? static_cast<ULONGLONG>(NextNumber()) : 0;
-        m_low = NextNumber();
-        if (!WaitFor(L"exit", &Driver::Exited))
-            return false;
-        const ULONGLONG took = GetTickCount64() - m_previousStepEnd;
-        Print(L"exited after " + std::to_wstring(took) + L" ms");
-        return limit == 0 || took <= limit || Fail(L"took longer than " + std::to_wstring(limit));
+    struct StepEntry {
+        const wchar_t* verb;
+        bool (Driver::*run)();
+    };
+    static const StepEntry steps[] = {
+        {L"acp", &Driver::PrintCodePage},
+        {L"reg-path", &Driver::SetRegistryPath},
+        {L"reg-path-unterminated", &Driver::SetUnterminatedRegistryPath},
+        {L"reg-clear", &Driver::ClearRegistryPath},
+        {L"hold-mutex", &Driver::HoldMutex},
+        {L"hold-file", &Driver::HoldFile},
+        {L"start", &Driver::StartUpdater},
+        {L"dialog", &Driver::WaitForDialog},
+        {L"no-dialog", &Driver::ExpectNoDialog},
+        {L"text", &Driver::WaitForText},
+        {L"progress", &Driver::WaitForProgress},
+        {L"finish", &Driver::WaitForFinishButton},
+        {L"box", &Driver::WaitForBox},
+        {L"ok", &Driver::PressOk},
+        {L"browser", &Driver::WaitForBrowser},
+        {L"browser-ok", &Driver::PressBrowserOk},
+        {L"browser-cancel", &Driver::PressBrowserCancel},
+        {L"command", &Driver::PostCommand},
+        {L"key", &Driver::PressKey},
+        {L"close", &Driver::ClickCloseBox},
+        {L"minimize", &Driver::Minimize},
+        {L"click-finish", &Driver::ClickFinish},
+        {L"sleep", &Driver::SleepFor},
+        {L"rect", &Driver::PrintDialogRectangle},
+        {L"signal", &Driver::Signal},
+        {L"wait-file", &Driver::WaitForFile},
+        {L"alive", &Driver::ExpectAlive},
+        {L"exit", &Driver::WaitForExit},
+        {L"exit-within", &Driver::WaitForExitWithin},
+    };
+    for (const StepEntry& step : steps) {
+        if (verb == step.verb)
+            return (this->*step.run)();
     }
     return Fail(L"unknown step " + verb);
 }
