@@ -25,8 +25,15 @@ class Reader {
 public:
     Reader(const std::string& bytes, std::size_t offset) : m_bytes(bytes), m_offset(offset) {}
 
-    std::uint16_t Word() { return static_cast<std::uint16_t>(Byte() | Byte() << 8); }
-    std::uint32_t Dword() { return Word() | static_cast<std::uint32_t>(Word()) << 16; }
+    // The low part is read first: the operands of | are evaluated in no fixed order.
+    std::uint16_t Word() {
+        const std::uint8_t low = Byte();
+        return static_cast<std::uint16_t>(low | Byte() << 8);
+    }
+    std::uint32_t Dword() {
+        const std::uint32_t low = Word();
+        return low | static_cast<std::uint32_t>(Word()) << 16;
+    }
     std::uint8_t Byte() {
         return m_offset < m_bytes.size() ? static_cast<std::uint8_t>(m_bytes[m_offset++]) : 0;
     }
