@@ -53,6 +53,13 @@ Step CheckCancelled(PatchView& view) {
     return view.IsCancelled() ? Step::Stop : Step::Continue;
 }
 
+// A partial copy left by a full disk would only keep the space taken; the next run rewrites it.
+Step FailWithPartialArchive(RunState& run, FileHandle& archive) {
+    archive.reset();
+    RemoveFile(kTemporaryArchive);
+    return Fail(run.view, Message::CannotCreateTemporaryArchive);
+}
+
 Step ExtractEmbeddedArchive(RunState& run) {
     FileHandle archive = OpenFile(kTemporaryArchive, "wb");
     if (!archive) {
@@ -69,12 +76,12 @@ Step ExtractEmbeddedArchive(RunState& run) {
         }
         // A disk that fills up is reported here, not later as an archive that cannot be read.
         if (std::fwrite(buffer, 1, piece, archive.get()) != piece) {
-            return Fail(run.view, Message::CannotCreateTemporaryArchive);
+            return FailWithPartialArchive(run, archive);
         }
         count -= static_cast<std::int64_t>(piece);
     }
     if (!CloseWrittenFile(archive)) {
-        return Fail(run.view, Message::CannotCreateTemporaryArchive);
+        return FailWithPartialArchive(run, archive);
     }
     return Step::Continue;
 }

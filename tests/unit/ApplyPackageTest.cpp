@@ -253,6 +253,7 @@ TEST_F(ApplyPackageTest, FullDiskIsReportedWhereItHappens) {
         const FileSizeLimit limit(64 * 1024);
         ExpectStoppedWith(RunPatch(view, "large.exe"), Message::CannotCreateTemporaryArchive,
                           before);
+        EXPECT_FALSE(fs::exists("patch/hvmanualpatch.zip"));
         view.ClearRecords();
         ExpectStoppedWith(RunPatch(view, "small.exe"), Message::WriteCameUpShort, before);
         EXPECT_TRUE(view.messages[0].underLock);
