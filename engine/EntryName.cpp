@@ -7,10 +7,12 @@
 
 namespace {
 
-// A lead byte of a double-byte character of code page 936; the byte after it belongs to the
-// character, even when it is a backslash.
 bool IsLeadByte(unsigned char byte) {
     return byte >= 0x81 && byte <= 0xFE;
+}
+
+bool IsTrailByte(unsigned char byte) {
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE);
 }
 
 // "..", also with dots or spaces after it, which Windows drops from a name.
@@ -36,29 +38,34 @@ EntryKind EntryKindOf(const std::string& lowerCaseName) {
     return EntryKind::File;
 }
 
+std::size_t CharacterLengthAt(const std::string& name, std::size_t index) {
+    const bool pair = index + 1 < name.size() &&
+                      IsLeadByte(static_cast<unsigned char>(name[index])) &&
+                      IsTrailByte(static_cast<unsigned char>(name[index + 1]));
+    return pair ? 2 : 1;
+}
+
 bool IsSafeEntryName(const std::string& name) {
     if (name.empty()) {
         return false;
     }
     std::string component;
-    for (std::size_t i = 0; i < name.size(); ++i) {
+    for (std::size_t i = 0; i < name.size();) {
+        const std::size_t length = CharacterLengthAt(name, i);
         const char byte = name[i];
-        if (IsLeadByte(static_cast<unsigned char>(byte)) && i + 1 < name.size()) {
-            component += byte;
-            component += name[++i];
-            continue;
-        }
-        if (byte == ':' || byte == '\0') {
+        if (length == 1 && (byte == ':' || byte == '\0')) {
             return false;
         }
-        if (byte == '/' || byte == '\\') {
+        if (length == 1 && (byte == '/' || byte == '\\')) {
             if (i == 0 || IsUnsafeComponent(component)) {
                 return false;
             }
             component.clear();
-            continue;
+        } else {
+            // The second byte of a character, a backslash among them, is no separator.
+            component.append(name, i, length);
         }
-        component += byte;
+        i += length;
     }
     return !IsUnsafeComponent(component);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Entry names are code page 936 bytes with "/" as separator, relative to the game directory.
@@ -19,3 +20,8 @@ EntryKind EntryKindOf(const std::string& lowerCaseName);
 // kind was decided. Separators are "/" and a backslash that is not the second byte of a double-byte
 // character.
 bool IsSafeEntryName(const std::string& name);
+
+// 2 where a double-byte character of code page 936 starts at index (a lead byte followed by a valid
+// second byte), else 1. A lead byte before anything else, "/" or a zero byte among them, is a
+// character of its own and the next byte stands alone.
+std::size_t CharacterLengthAt(const std::string& name, std::size_t index);

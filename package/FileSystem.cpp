@@ -2,6 +2,7 @@
 
 #include "TextEncoding.h"
 
+#include <algorithm>
 #include <system_error>
 
 #ifdef _WIN32
@@ -47,6 +48,8 @@ bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostP
     if (!Cp936ToUtf8(cp936Path, utf8)) {
         return false;
     }
+    // Windows separates at a backslash too; in UTF-8 no byte of a longer character is one.
+    std::replace(utf8.begin(), utf8.end(), '\\', '/');
     hostPath = utf8;
     return true;
 }

@@ -27,7 +27,9 @@ TEST(EntryNameTest, NamesThatCouldLeaveTheGameDirectoryAreUnsafe) {
     using namespace std::string_literals;
     for (const std::string& name :
          std::vector<std::string>{"", "/a", "\\a", "..", "../a", "a/..", "a/../b", "a\\..\\b",
-                                  "c:a", "a:b", ".. /a", "a/.../b", "a\0b"s}) {
+                                  "c:a", "a:b", ".. /a", "a/.../b", "a\0b"s,
+                                  // A lead byte does not swallow what cannot end a character.
+                                  "a\x81\0b"s, "a\x81/../x", "\x81:"}) {
         EXPECT_FALSE(IsSafeEntryName(name)) << name;
     }
     for (const std::string& name :

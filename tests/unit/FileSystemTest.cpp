@@ -29,6 +29,15 @@ TEST_F(FileSystemTest, NarrowNamesAreCreatedUnderTheirHostNames) {
     ASSERT_TRUE(CloseWrittenFile(file));
     EXPECT_TRUE(fs::is_directory("数据/数据"));
     EXPECT_EQ(testsupport::ReadBinaryFile("数据/说明"), "x");
+    // A backslash separates as on Windows, but not as the second byte of a character (数\).
+    file = OpenNarrowFile(kFolder + "\\b.txt", "wb");
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(CloseWrittenFile(file));
+    EXPECT_TRUE(fs::exists("数据/b.txt"));
+    file = OpenNarrowFile("\xca\x5c", "wb");
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(CloseWrittenFile(file));
+    EXPECT_TRUE(fs::exists("蔦"));
     // Bytes that are no code page 936 text name no file.
     EXPECT_FALSE(OpenNarrowFile("\x81", "wb"));
     EXPECT_FALSE(CreateNarrowDirectories("\x81/"));

@@ -7,9 +7,6 @@
 
 namespace {
 
-bool IsLeadByte(unsigned char byte) {
-    return byte >= 0x81 && byte <= 0xFE;
-}
 bool IsUpperCaseLetter(unsigned char byte) {
     return byte >= 'A' && byte <= 'Z';
 }
@@ -22,13 +19,11 @@ bool IsForbiddenOnWindows(unsigned char byte) {
 // visitPair(lead, trail) for every double-byte character.
 template <typename Single, typename Pair>
 void ForEachCharacter(const std::string& name, Single visit, Pair visitPair) {
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        if (IsLeadByte(byte) && i + 1 < name.size()) {
+    for (std::size_t i = 0; i < name.size(); i += CharacterLengthAt(name, i)) {
+        if (CharacterLengthAt(name, i) == 2) {
             visitPair(i, static_cast<unsigned char>(name[i + 1]));
-            ++i;
         } else {
-            visit(i, byte);
+            visit(i, static_cast<unsigned char>(name[i]));
         }
     }
 }
