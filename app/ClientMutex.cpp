@@ -7,6 +7,9 @@ CClient_Mutex::~CClient_Mutex() {
     if (m_handle != nullptr)
         CloseHandle(m_handle);
 }
+bool CClient_Mutex::IsValid() const {
+    return m_handle != nullptr;
+}
 // An abandoned mutex (its owner thread ended) is owned by the waiter all the same.
 void CClient_Mutex::Lock() {
     WaitForSingleObject(m_handle, INFINITE);
@@ -23,6 +26,9 @@ bool CClient_Mutex::TryLock() {
 
 CClient_Mutex::CClient_Mutex() = default;
 CClient_Mutex::~CClient_Mutex() = default;
+bool CClient_Mutex::IsValid() const {
+    return true;
+}
 void CClient_Mutex::Lock() {
     m_mutex.lock();
 }

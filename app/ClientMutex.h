@@ -17,12 +17,15 @@ public:
     CClient_Mutex(const CClient_Mutex&) = delete;
     CClient_Mutex& operator=(const CClient_Mutex&) = delete;
 
+    // False only when the system could not give the lock; nothing may then rely on it.
+    bool IsValid() const;
     void Lock();
     void Unlock();
-    // Lets a UI thread keep answering the worker's window messages while it waits for the lock.
+    // Takes the lock only when it is free at once.
     bool TryLock();
 #ifdef _WIN32
-    // Waiting on this handle (e.g. with MsgWaitForMultipleObjects) takes the lock.
+    // Waiting on this handle (e.g. with MsgWaitForMultipleObjects, so a UI thread keeps answering
+    // the worker's sent messages meanwhile) takes the lock.
     HANDLE WaitHandle() const {
         return m_handle;
     }
@@ -43,7 +46,8 @@ private:
 class CClient_MutexGuard {
 public:
     explicit CClient_MutexGuard(CClient_Mutex* mutex);
-    // Takes over a lock the caller already holds (after a successful TryLock).
+    // Takes over a lock the caller already holds (after a successful TryLock or a wait on the
+    // WaitHandle).
     struct Adopt {};
     CClient_MutexGuard(CClient_Mutex* mutex, Adopt);
     virtual ~CClient_MutexGuard();

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <iterator>
 
 #include "Messages.h"
 #include "QRTManualPatchDlg.h"

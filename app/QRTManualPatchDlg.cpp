@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <filesystem>
+#include <iterator>
 
 #include "Messages.h"
 #include "RunPatch.h"
@@ -112,8 +113,10 @@ BOOL CQRTManualPatchDlg::OnInitDialog() {
     EnableWindow(m_hFinishButton, FALSE);
 
     g_pPatchDlg = this;
-    // A worker that does not start leaves the dialog idle; cancelling still ends it.
-    m_hWorkerThread = CreateThread(nullptr, 0, RunPatchOnWorker, this, 0, nullptr);
+    // A worker that does not start leaves the dialog idle; cancelling still ends it. Without its
+    // lock it is not started at all: a cancel could cut a guarded write short.
+    if (m_clientMutex.IsValid())
+        m_hWorkerThread = CreateThread(nullptr, 0, RunPatchOnWorker, this, 0, nullptr);
     return TRUE;
 }
 
