@@ -1,4 +1,4 @@
-# Windows build: minizip compiled from Debian's source package (fetched by script/setup into
+# Windows build: minizip's unzip half compiled from Debian's source package (fetched by script/setup into
 # build/third_party/minizip), zlib from the mingw-w64 package, and Boost's header-only libraries
 # through a folder that holds nothing but a link to the host's boost/ headers.
 set(QRT_MINIZIP_SOURCE_DIR "${CMAKE_SOURCE_DIR}/build/third_party/minizip"
@@ -8,12 +8,11 @@ if(NOT EXISTS "${QRT_MINIZIP_SOURCE_DIR}/unzip.c")
 endif()
 
 add_library(minizip_from_source STATIC "${QRT_MINIZIP_SOURCE_DIR}/ioapi.c"
-                                       "${QRT_MINIZIP_SOURCE_DIR}/unzip.c"
-                                       "${QRT_MINIZIP_SOURCE_DIR}/zip.c")
+                                       "${QRT_MINIZIP_SOURCE_DIR}/unzip.c")
 # Headers are included as <minizip/unzip.h> and as <unzip.h>, as with the native package.
 set(QRT_MINIZIP_INCLUDE_DIR "${CMAKE_BINARY_DIR}/third_party/include")
 file(MAKE_DIRECTORY "${QRT_MINIZIP_INCLUDE_DIR}/minizip")
-foreach(header ioapi.h unzip.h zip.h crypt.h)
+foreach(header ioapi.h unzip.h)
   configure_file("${QRT_MINIZIP_SOURCE_DIR}/${header}" "${QRT_MINIZIP_INCLUDE_DIR}/minizip/${header}"
                  COPYONLY)
 endforeach()
