@@ -255,16 +255,19 @@ int Driver::ProgressPosition() {
 }
 
 // A '!' in front of what was seen ends the wait at once.
+// The dialog is looked for first: the worker's box may already follow it, while start-up's
+// notices never stand beside it.
 bool Driver::DialogShown(std::wstring& seen) {
+    m_dialog = FindWindowOfKind(WindowKind::Dialog);
+    if (m_dialog != nullptr)
+        return true;
     if (HWND box = FindWindowOfKind(WindowKind::MessageBox)) {
         seen = L"!message box before the dialog: " + WindowText(box) + L" / " +
                WindowText(GetDlgItem(box, kMessageBoxTextId));
-        return false;
-    }
-    m_dialog = FindWindowOfKind(WindowKind::Dialog);
-    if (m_dialog == nullptr && ProcessEnded())
+    } else if (ProcessEnded()) {
         seen = L"!the updater ended";
-    return m_dialog != nullptr;
+    }
+    return false;
 }
 
 bool Driver::ControlTextMatches(std::wstring& seen) {
