@@ -71,10 +71,17 @@ bool ToPakAppendOffset(const ScannedInteger& integer, std::int64_t& offset) {
     return true;
 }
 
+// Two numbers take a few dozen bytes; a file far larger than that is no state to trust, and
+// reading it whole would let it take any amount of memory.
+constexpr std::size_t kMaximumStateFileSize = 64 * 1024;
+
 bool ReadWholeFile(std::FILE* file, std::string& text) {
     char buffer[4096];
     std::size_t count = 0;
     while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        if (text.size() + count > kMaximumStateFileSize) {
+            return false;
+        }
         text.append(buffer, count);
     }
     return std::ferror(file) == 0;

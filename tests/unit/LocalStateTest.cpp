@@ -62,6 +62,9 @@ TEST_F(LocalStateTest, RefusesStatesThatCannotBeTrusted) {
         WriteVersionIni(text);
         EXPECT_FALSE(ReadLocalState(state));
     }
+    // Sound values behind more padding than any real file holds.
+    WriteVersionIni(std::string(70000, ' ') + "3186\r\n0\r\n");
+    EXPECT_FALSE(ReadLocalState(state));
 }
 
 TEST_F(LocalStateTest, WritesTwoLinesEndingInCrLf) {
