@@ -2,6 +2,7 @@
 
 #include "ClientMutex.h"
 #include "EntryName.h"
+#include "EntryRecord.h"
 #include "FileSystem.h"
 #include "PatchView.h"
 #include "Report.h"
@@ -87,15 +88,7 @@ Step ExtractEmbeddedArchive(RunState& run) {
 }
 
 bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
-    if (unzGetCurrentFileInfo64(archive, &entry.info, nullptr, 0, nullptr, 0, nullptr, 0) !=
-        UNZ_OK) {
-        return false;
-    }
-    // The stored name bytes, without terminator.
-    entry.name.assign(entry.info.size_filename, '\0');
-    if (!entry.name.empty() &&
-        unzGetCurrentFileInfo64(archive, &entry.info, &entry.name[0], entry.info.size_filename,
-                                nullptr, 0, nullptr, 0) != UNZ_OK) {
+    if (!ReadEntryRecord(archive, entry.info, entry.name)) {
         return false;
     }
     entry.name = LowerCaseEntryName(std::move(entry.name));

@@ -5,14 +5,16 @@
 namespace {
 
 std::wstring FormatVersionLabel(const wchar_t* formatText, std::uint32_t version) {
-    // Rounded to single precision, as the labels have always shown it.
-    const auto shown = static_cast<float>(static_cast<double>(version) / 100.0);
     boost::wformat format(formatText);
     format.exceptions(boost::io::no_error_bits);
-    return boost::str(format % shown);
+    return boost::str(format % VersionAsShown(version));
 }
 
 } // namespace
+
+float VersionAsShown(std::uint32_t version) {
+    return static_cast<float>(static_cast<double>(version) / 100.0);
+}
 
 std::wstring LatestVersionLabel(std::uint32_t version) {
     return FormatVersionLabel(L"最新版本： %.02f", version);

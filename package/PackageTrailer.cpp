@@ -30,11 +30,6 @@ void EncodePackageTrailer(const PackageTrailer& trailer,
     EncodeLittleEndian(trailer.packageVersion, bytes + 4);
 }
 
-bool ReadPackageTrailer(std::FILE* programFile, PackageTrailer& trailer) {
-    std::int64_t archiveLength = 0;
-    return ReadPackageTrailer(programFile, trailer, archiveLength);
-}
-
 bool ReadPackageTrailer(std::FILE* programFile, PackageTrailer& trailer,
                         std::int64_t& archiveLength) {
     const std::int64_t length = FileLength(programFile);

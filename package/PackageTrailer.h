@@ -15,9 +15,8 @@ PackageTrailer DecodePackageTrailer(const unsigned char (&bytes)[kPackageTrailer
 void EncodePackageTrailer(const PackageTrailer& trailer,
                           unsigned char (&bytes)[kPackageTrailerSize]);
 
-// Reads the trailer and leaves the stream at archiveOffset. False when the file is shorter than
-// the trailer, the trailer cannot be read, or archiveOffset lies beyond the archive's last byte.
-bool ReadPackageTrailer(std::FILE* programFile, PackageTrailer& trailer);
-// The same, also giving the length of the embedded archive (the bytes up to the trailer).
+// Reads the trailer, gives the length of the embedded archive (the bytes up to the trailer) and
+// leaves the stream at archiveOffset. False when the file is shorter than the trailer, the trailer
+// cannot be read, or archiveOffset lies beyond the archive's last byte.
 bool ReadPackageTrailer(std::FILE* programFile, PackageTrailer& trailer,
                         std::int64_t& archiveLength);

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         PropertyFailed("cannot open the program file");
     }
     PackageTrailer trailer;
-    const bool accepted = ReadPackageTrailer(stream, trailer);
+    std::int64_t archiveLength = 0;
+    const bool accepted = ReadPackageTrailer(stream, trailer, archiveLength);
 
     bool expected = size >= kPackageTrailerSize;
     PackageTrailer stored;
@@ -35,6 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (trailer.archiveOffset != stored.archiveOffset ||
             trailer.packageVersion != stored.packageVersion) {
             PropertyFailed("the trailer read differs from the last 8 bytes");
+        }
+        if (archiveLength !=
+            static_cast<std::int64_t>(size - kPackageTrailerSize - trailer.archiveOffset)) {
+            PropertyFailed("the archive length is not the bytes up to the trailer");
         }
         if (ftello(stream) != static_cast<off_t>(trailer.archiveOffset)) {
             PropertyFailed("the stream is not left at the archive");

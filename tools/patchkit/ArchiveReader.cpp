@@ -1,5 +1,6 @@
 #include "ArchiveReader.h"
 
+#include "EntryRecord.h"
 #include "FileSystem.h"
 
 #include <unzip.h>
@@ -73,15 +74,9 @@ using ArchiveHandle = std::unique_ptr<void, ArchiveCloser>;
 
 bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
     unz_file_info64 info{};
-    if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+    if (!ReadEntryRecord(archive, info, entry.storedName)) {
         return false;
     }
-    std::string name(info.size_filename, '\0');
-    if (!name.empty() && unzGetCurrentFileInfo64(archive, &info, &name[0], info.size_filename,
-                                                 nullptr, 0, nullptr, 0) != UNZ_OK) {
-        return false;
-    }
-    entry.storedName = name;
     entry.method = static_cast<std::uint32_t>(info.compression_method);
     entry.flags = static_cast<std::uint32_t>(info.flag);
     entry.crc = static_cast<std::uint32_t>(info.crc);

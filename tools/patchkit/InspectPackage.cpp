@@ -5,6 +5,7 @@
 #include "StubImage.h"
 #include "TextConversion.h"
 #include "TextEncoding.h"
+#include "VersionLabels.h"
 
 #include <cstdio>
 #include <map>
@@ -134,10 +135,8 @@ bool PackageReport::AppliesCleanly() const {
 }
 
 std::string VersionShown(std::uint32_t version) {
-    // Rounded to single precision, as the updater's labels show it.
-    const auto shown = static_cast<float>(static_cast<double>(version) / 100.0);
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(shown));
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(VersionAsShown(version)));
     return text;
 }
 

@@ -35,9 +35,6 @@ public:
     // Writes the central directory and the end records.
     bool Finish(std::string& error);
 
-    // Bytes written so far, counted from archiveStart.
-    std::uint64_t ArchiveLength() const { return m_position; }
-
 private:
     struct Entry {
         std::string name;
