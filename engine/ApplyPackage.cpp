@@ -123,6 +123,17 @@ template <typename Visit> Step ForEachEntry(Application& application, Visit visi
     }
 }
 
+// minizip 1.1 takes an entry's sizes from its ZIP64 field only when the 32-bit field equals
+// (unsigned long)-1, which is no 32-bit value where long has 64 bits: there it reads the marker
+// itself as the size, and would write the entry cut at that size before the CRC check noticed.
+// Such entries are refused before anything is written; where long has 32 bits they are read right.
+bool ReaderMisreadsSizes(const unz_file_info64& info) {
+    constexpr std::uint64_t kZip64Marker = 0xFFFFFFFF;
+    constexpr bool kReaderIgnoresZip64Sizes = sizeof(unsigned long) > sizeof(std::uint32_t);
+    return kReaderIgnoresZip64Sizes &&
+           (info.uncompressed_size == kZip64Marker || info.compressed_size == kZip64Marker);
+}
+
 // Sums the entry sizes for the progress bar, and refuses a package that would write outside the
 // game directory or carries more than the one pak entry version.ini can record, before anything
 // is written.
@@ -131,7 +142,8 @@ Step SumEntrySizes(Application& application) {
     return ForEachEntry(application, [&application, &pakEntries] {
         PatchView& view = application.run.view;
         ArchiveEntry entry;
-        if (!ReadCurrentEntry(application.archive, entry) || !IsSafeEntryName(entry.name) ||
+        if (!ReadCurrentEntry(application.archive, entry) || ReaderMisreadsSizes(entry.info) ||
+            !IsSafeEntryName(entry.name) ||
             (EntryKindOf(entry.name) == EntryKind::Pak && ++pakEntries > 1) ||
             entry.info.uncompressed_size >
                 static_cast<std::uint64_t>(kMaximumTotal - application.total)) {

@@ -3,6 +3,8 @@
 #include "FileSystem.h"
 #include "PackageBuilder.h"
 #include "PatchkitTestFiles.h"
+#include "RecordingPatchView.h"
+#include "RunPatch.h"
 #include "ScratchGameDirectory.h"
 
 #include <gtest/gtest.h>
@@ -177,6 +179,24 @@ TEST_F(ZipWriterTest, UsesZip64RecordsForValuesBeyondTheLimits) {
     EXPECT_EQ(Get64(m_archive, local + 30 + 9 + 12), 5000u);
     EXPECT_EQ(m_archive.substr(local + 30 + 9 + 20, big.size()), big);
     EXPECT_EQ(m_archive.substr(records[2].headerOffset + 30 + 11, 5), "small");
+}
+
+// On this host the ZIP reader takes the ZIP64 marker for the size (its long has 64 bits): the
+// engine must refuse such an entry before writing anything, not write it cut short.
+TEST_F(ZipWriterTest, Zip64SizesThisHostsReaderMisreadsAreRefusedBeforeAnyWrite) {
+    ZipLimits limits;
+    limits.firstZip64Size = 1000;
+    Write({{"d/", "", true}, {"d/big.bin", pktest::NoiseData(5000)}}, 9, limits);
+    ASSERT_TRUE(
+        testsupport::WriteBinaryFile("package.exe", testsupport::BuildPackage(m_archive, 3187)));
+    ASSERT_TRUE(testsupport::WriteBinaryFile("version.ini", "3186\r\n0\r\n"));
+
+    testsupport::RecordingPatchView view;
+    EXPECT_EQ(RunPatch(view, "package.exe"), 1);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0], testsupport::ExpectedMessage(Message::CannotReadPackage));
+    EXPECT_FALSE(std::filesystem::exists("d"));
+    EXPECT_EQ(testsupport::ReadBinaryFile("version.ini"), "3186\r\n0\r\n");
 }
 
 TEST_F(ZipWriterTest, RefusesASourceThatChangedSinceItWasListed) {
