@@ -48,6 +48,7 @@ struct Application {
     unzFile archive = nullptr;
     std::int64_t total = 0;
     std::int64_t processed = 0;
+    int shownProgress = 0;             // the bar starts at 0
     std::vector<ArchiveEntry> targets; // pak and file entries, in archive order
 };
 
@@ -222,6 +223,16 @@ bool ReadEntryPiece(unzFile archive, char* buffer, unsigned piece) {
     return true;
 }
 
+// Only a position the bar does not show yet: each call waits for the dialog's thread, which costs
+// far more than a piece under Wine when a package has many small files.
+void ShowProgress(Application& application) {
+    const auto position = static_cast<int>(application.processed * 100 / application.total);
+    if (position != application.shownProgress) {
+        application.shownProgress = position;
+        application.run.view.SetProgress(position);
+    }
+}
+
 Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FILE* target) {
     PatchView& view = application.run.view;
     const std::unique_ptr<char[]> buffer = AllocatePieceBuffer();
@@ -243,7 +254,7 @@ Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FIL
         }
         remaining -= piece;
         application.processed += piece;
-        view.SetProgress(static_cast<int>(application.processed * 100 / application.total));
+        ShowProgress(application);
     }
     return Step::Continue;
 }
@@ -364,7 +375,7 @@ Step ApplyEntries(RunState& run) {
     if (!archive) {
         return Fail(run.view, Message::CannotReadPackage);
     }
-    Application application{run, archive.get(), 0, 0, {}};
+    Application application{run, archive.get(), 0, 0, 0, {}};
     if (SumEntrySizes(application) == Step::Stop || CheckTargets(application) == Step::Stop) {
         return Step::Stop;
     }

@@ -281,6 +281,20 @@ TEST_F(ApplyPackageTest, OnlyFileEntriesAreWrittenUnderTheLock) {
     EXPECT_FALSE(testsupport::IsHeld(view.ClientMutex()));
 }
 
+// Each call waits for the dialog's thread; many small files must not make hundreds of them.
+TEST_F(ApplyPackageTest, ProgressIsShownOnlyWhenTheBarMoves) {
+    WriteVersionIni("3186\r\n0\r\n");
+    std::vector<ZipEntry> files;
+    for (int i = 0; i < 300; ++i) {
+        files.push_back({"f" + std::to_string(i) + ".txt", "0123456789"});
+    }
+    ExpectCompleted(RunArchive(files, 3187), "3187\r\n0\r\n");
+    ASSERT_EQ(view.progress.size(), 101u);
+    for (std::size_t i = 0; i < view.progress.size(); ++i) {
+        EXPECT_EQ(view.progress[i], static_cast<int>(i));
+    }
+}
+
 TEST_F(ApplyPackageTest, CancelBetweenPakPiecesStopsSilentlyAndARerunCompletes) {
     WriteVersionIni("3186\r\n1000\r\n");
     WriteFile("res.pak", oldPak);
