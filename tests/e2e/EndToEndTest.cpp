@@ -296,7 +296,7 @@ protected:
         UpdaterTest::SetUp();
         WriteGameFile("version.ini", "3186\r\n0\r\n");
         WriteGameFile("res.pak", "old pak");
-        WriteGameFile("a.txt", "old a");
+        WriteGameFile("a.txt", "old a, longer than the new one");
         WriteGameFile("client.dll", "in use");
         MakePackage({{"a.txt", "new a"},
                      {"client.dll", "new client"},
@@ -309,7 +309,7 @@ protected:
     void ExpectNothingChanged() const {
         EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");
         EXPECT_EQ(GameFile("res.pak"), "old pak");
-        EXPECT_EQ(GameFile("a.txt"), "old a");
+        EXPECT_EQ(GameFile("a.txt"), "old a, longer than the new one");
         EXPECT_EQ(GameFile("client.dll"), "in use");
         EXPECT_FALSE(fs::exists(Game() / "z.txt"));
     }
