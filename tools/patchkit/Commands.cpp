@@ -4,6 +4,7 @@
 #include "InterruptWatcher.h"
 #include "ReportPrinter.h"
 #include "RunPatch.h"
+#include "SealPackage.h"
 #include "TextConversion.h"
 
 #include <cstdio>
@@ -62,6 +63,20 @@ int RunBuild(BuildRequest request) {
     std::printf("%s: package for version %u (%s), applies to local version %u\n",
                 DisplayPath(request.output).c_str(), request.version,
                 VersionShown(request.version).c_str(), request.version - 1);
+    return 0;
+}
+
+int RunSeal(const fs::path& package) {
+    SealResult result;
+    std::string error;
+    if (!SealPackage(package, result, error)) {
+        PrintError("nothing written:\n" + error);
+        return 1;
+    }
+    std::printf("%s: sealed; the trailer (archive at byte %u, version %u) is the last 8 bytes of "
+                "the signature, the certificate table %u bytes\n",
+                DisplayPath(package).c_str(), result.trailer.archiveOffset,
+                result.trailer.packageVersion, result.tableSize);
     return 0;
 }
 

@@ -8,6 +8,8 @@
 
 // 0 when the package is written, 1 when it is refused or interrupted (Ctrl-C).
 int RunBuild(BuildRequest request);
+// 0 when the signed package is sealed, 1 when it is refused.
+int RunSeal(const std::filesystem::path& package);
 // 0 when the updater would apply the package cleanly, 1 otherwise.
 int RunInspect(const std::filesystem::path& package, bool verify, bool json);
 // The updater's run on the game folder: 0 when applied, 1 after a message or a cancel.

@@ -20,6 +20,7 @@ namespace {
 const char* const kUsage =
     "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
     "                      -o OUT.exe [--level 0-9] [--replace]\n"
+    "       patchkit seal PACKAGE.exe\n"
     "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
     "       patchkit apply PACKAGE.exe --game DIR\n"
     "       patchkit [COMMAND] --help | --version\n";
@@ -77,6 +78,12 @@ int Run(int argc, const char* const* argv) {
                     "Swap the package the stub already carries for the new one");
 
     std::string package;
+    CLI::App* seal = app.add_subcommand(
+        "seal", "Make the trailer of a package signed after build the file's last bytes again, "
+                "inside the signature, which stays valid. The package is replaced in one step. "
+                "Exit 0 when sealed, 1 when refused.");
+    AddPackageArgument(*seal, package, "The signed package (program file) to seal");
+
     bool verify = false;
     bool json = false;
     CLI::App* inspect = app.add_subcommand(
@@ -97,8 +104,8 @@ int Run(int argc, const char* const* argv) {
         ->type_name("DIR");
 
     const bool knownCommand =
-        argc > 1 &&
-        (build->check_name(argv[1]) || inspect->check_name(argv[1]) || apply->check_name(argv[1]));
+        argc > 1 && (build->check_name(argv[1]) || seal->check_name(argv[1]) ||
+                     inspect->check_name(argv[1]) || apply->check_name(argv[1]));
     if (argc > 1 && argv[1][0] != '-' && !knownCommand) {
         std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
         return 2;
@@ -118,6 +125,9 @@ int Run(int argc, const char* const* argv) {
         request.fromArchive = archive.empty() ? fs::path() : PathFromArgument(archive);
         request.output = PathFromArgument(output);
         return RunBuild(request);
+    }
+    if (seal->parsed()) {
+        return RunSeal(PathFromArgument(package));
     }
     if (inspect->parsed()) {
         return RunInspect(PathFromArgument(package), verify, json);
