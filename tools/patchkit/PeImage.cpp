@@ -121,6 +121,13 @@ bool ReadPeImage(std::FILE* file, std::int64_t length, PeImage& image) {
     return !image.Signed() || (image.tableOffset >= image.endOfSections && tableEnd <= length);
 }
 
+bool ClearSecurityEntry(std::FILE* file, const PeImage& image) {
+    const unsigned char zeros[kSecurityEntrySize] = {};
+    return SeekFile(file, image.securityEntryOffset) &&
+           std::fwrite(zeros, 1, sizeof zeros, file) == sizeof zeros &&
+           std::fseek(file, 0, SEEK_END) == 0;
+}
+
 bool SplitCertificateTable(const std::string& table, std::uint32_t tableOffset,
                            std::vector<CertificateEntry>& entries) {
     entries.clear();

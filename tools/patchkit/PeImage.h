@@ -23,6 +23,10 @@ constexpr std::int64_t kChecksumSize = 4;
 // directory names a certificate table that does not lie within the file behind the sections.
 bool ReadPeImage(std::FILE* file, std::int64_t length, PeImage& image);
 
+// Writes zeros over the security directory entry of an image being written to file, which then
+// claims no signature, and returns to the end of the file.
+bool ClearSecurityEntry(std::FILE* file, const PeImage& image);
+
 // One WIN_CERTIFICATE of the certificate table.
 struct CertificateEntry {
     std::uint32_t offset = 0; // of its 8-byte header

@@ -16,7 +16,6 @@ struct SignedDigest {
 // entry's data (the PKCS#7 ContentInfo, possibly padded). False when it cannot be parsed.
 bool ReadSignedDigest(const std::string& signature, SignedDigest& result);
 
-
 // Hashes with the algorithm of that name: "sha1", "sha256", "sha384", "sha512" or "md5".
 class Hasher {
 public:
