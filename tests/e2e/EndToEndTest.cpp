@@ -286,6 +286,44 @@ TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppli
     EXPECT_TRUE(GameFile("large.dat") == large);
 }
 
+// Runs a command through the shell in folder; true when it exits with 0. Its output goes to
+// tool-out.txt there.
+bool RunIn(const fs::path& folder, const std::string& command) {
+    const std::string line = "cd '" + folder.string() + "' && " + command + " >tool-out.txt 2>&1";
+    return std::system(line.c_str()) == 0;
+}
+
+// Signed after build with a standard tool and a throw-away certificate, then sealed by patchkit:
+// the updater applies the package exactly as the unsigned one.
+TEST_F(ApplicationTest, SignedAndSealedPackageAppliesLikeTheUnsignedOne) {
+    const std::string pakEntry = testsupport::PatternedData(300000);
+    MakePackage({{"res.pak", pakEntry}, {"data/", ""}, {"data/readme.txt", "hello"}});
+    const std::string unsignedPackage = ReadBinaryFile(m_package);
+    fs::rename(m_package, m_work / "unsigned.exe");
+    ASSERT_TRUE(RunIn(m_work, "openssl req -x509 -newkey ec -pkeyopt "
+                              "ec_paramgen_curve:prime256v1 -nodes -keyout key.pem -out cert.pem "
+                              "-days 2 -subj /CN=Publisher -addext extendedKeyUsage=codeSigning"));
+    ASSERT_TRUE(RunIn(m_work, "osslsigncode sign -certs cert.pem -key key.pem -in unsigned.exe "
+                              "-out QRTManualPatch.exe"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    ASSERT_TRUE(RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' seal QRTManualPatch.exe"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    ASSERT_TRUE(RunIn(m_work, "osslsigncode verify -CAfile cert.pem -in QRTManualPatch.exe"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    const std::string sealedPackage = ReadBinaryFile(m_package);
+    ASSERT_GT(sealedPackage.size(), unsignedPackage.size());
+    ASSERT_EQ(sealedPackage.substr(sealedPackage.size() - 8),
+              unsignedPackage.substr(unsignedPackage.size() - 8));
+
+    WriteGameFile("res.pak", "old");
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_EQ(GameFile("version.ini"), "3187\r\n" + std::to_string(3 + pakEntry.size()) + "\r\n");
+    EXPECT_TRUE(GameFile("res.pak") == "old" + pakEntry);
+    EXPECT_EQ(GameFile("data/readme.txt"), "hello");
+    EXPECT_FALSE(fs::exists(Game() / "patch" / "hvmanualpatch.zip"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
