@@ -69,7 +69,13 @@ int RunBuild(BuildRequest request) {
 int RunSeal(const fs::path& package) {
     SealResult result;
     std::string error;
-    if (!SealPackage(package, result, error)) {
+    std::atomic<bool> interrupted{false};
+    bool sealed = false;
+    {
+        InterruptWatcher watcher([&interrupted] { interrupted = true; });
+        sealed = SealPackage(package, result, error, &interrupted);
+    }
+    if (!sealed) {
         PrintError("nothing written:\n" + error);
         return 1;
     }

@@ -27,8 +27,11 @@ bool ReadAt(std::FILE* file, std::int64_t offset, void* buffer, std::size_t size
 bool ReadSecurityDirectory(std::FILE* file, std::int64_t optionalHeader,
                            std::int64_t optionalHeaderSize, PeImage& image) {
     unsigned char magic[2];
-    if (optionalHeaderSize < 2 || !ReadAt(file, optionalHeader, magic, sizeof magic)) {
-        return optionalHeaderSize < 2;
+    if (optionalHeaderSize < 2) {
+        return true; // no optional header, nothing a signature could be named in
+    }
+    if (!ReadAt(file, optionalHeader, magic, sizeof magic)) {
+        return false;
     }
     std::int64_t countField = 0;
     if (ReadLittle16(magic) == kPe32Magic) {

@@ -100,7 +100,7 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
 
 // The signed bytes unchanged, the new security directory entry, the sealed table, the checksum.
 bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedTable,
-                 const std::filesystem::path& temporary) {
+                 const std::filesystem::path& temporary, const std::atomic<bool>* stop) {
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
     FileHandle out = OpenFile(temporary, "wb");
     if (!buffer || !out || !SeekFile(in, 0)) {
@@ -113,7 +113,7 @@ bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedT
     for (std::int64_t at = 0; at < image.tableOffset;) {
         const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(
             image.tableOffset - at, static_cast<std::int64_t>(kCopyBufferSize)));
-        if (std::fread(buffer.get(), 1, piece, in) != piece) {
+        if ((stop != nullptr && *stop) || std::fread(buffer.get(), 1, piece, in) != piece) {
             return false;
         }
         PatchChunk(buffer.get(), at, piece, image.securityEntryOffset, securityEntry,
@@ -182,7 +182,8 @@ bool PrepareSeal(std::FILE* file, PeImage& image, SealResult& result, std::strin
 
 } // namespace
 
-bool SealPackage(const std::filesystem::path& package, SealResult& result, std::string& error) {
+bool SealPackage(const std::filesystem::path& package, SealResult& result, std::string& error,
+                 const std::atomic<bool>* stop) {
     const std::string name = DisplayPath(package);
     std::filesystem::path temporary = package;
     temporary += ".partial";
@@ -199,9 +200,11 @@ bool SealPackage(const std::filesystem::path& package, SealResult& result, std::
             error = name + ": " + problem;
             return false;
         }
-        if (!WriteSealed(file.get(), image, sealedTable, temporary)) {
+        if (!WriteSealed(file.get(), image, sealedTable, temporary, stop)) {
             RemoveFile(temporary);
-            error = name + ": the sealed package cannot be written (is the disk full?)";
+            error = stop != nullptr && *stop
+                        ? std::string("interrupted")
+                        : name + ": the sealed package cannot be written (is the disk full?)";
             return false;
         }
     } // closed: Windows renames nothing over an open file

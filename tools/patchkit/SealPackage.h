@@ -2,6 +2,7 @@
 
 #include "PackageTrailer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -16,4 +17,6 @@ struct SealResult {
 // package is replaced in one step (temporary file, then rename). False, with the reason and the
 // package untouched, when it is no signed package, is already sealed, or its sealed certificate
 // table would hide the archive's end record from the updater's ZIP reader.
-bool SealPackage(const std::filesystem::path& package, SealResult& result, std::string& error);
+// Once *stop is true, sealing gives up at the next piece it copies, leaving the package as it was.
+bool SealPackage(const std::filesystem::path& package, SealResult& result, std::string& error,
+                 const std::atomic<bool>* stop = nullptr);
