@@ -138,6 +138,7 @@ bool CheckPackage(const DiffCommand& command, const ReleaseDiff& diff,
     check.scratch = command.build.output;
     check.scratch += ".check";
     check.effectivePakName = diff.effectivePakName;
+    check.leftoverKeys = diff.leftoverKeys;
     check.progress = command.diff.progress;
     check.stop = command.diff.stop;
     return CheckUpdate(check, differences, error);

@@ -120,7 +120,8 @@ public:
         }
         for (const auto& [key, entry] : updated) {
             const bool updatersWorkFolder = key == "patch" && entry.directory;
-            if (wanted.count(key) == 0 && !(updatersWorkFolder && IsEmptyFolder(entry.path))) {
+            if (wanted.count(key) == 0 && !(updatersWorkFolder && IsEmptyFolder(entry.path)) &&
+                !IsAllowedLeftover(key)) {
                 Report(entry.path, "after the update, but NEW lacks it");
             }
         }
@@ -171,6 +172,15 @@ private:
     static const SourceEntry* FindState(const Tree& tree) {
         const auto found = tree.find(kLocalStateFileName);
         return found == tree.end() || found->second.directory ? nullptr : &found->second;
+    }
+
+    bool IsAllowedLeftover(const std::string& key) const {
+        for (const std::string& leftover : m_request.leftoverKeys) {
+            if (key == leftover || key.compare(0, leftover.size() + 1, leftover + "/") == 0) {
+                return true;
+            }
+        }
+        return false;
     }
 
     static bool IsEmptyFolder(const fs::path& folder) {

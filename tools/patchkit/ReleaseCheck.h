@@ -15,6 +15,8 @@ struct CheckRequest {
     std::filesystem::path scratch;
     // The pak whose length stands for a recorded offset of 0 (stored name; empty for none).
     std::string effectivePakName;
+    // What OLD has and NEW lacks, allowed to stay (keys as the updater names them, outermost).
+    std::vector<std::string> leftoverKeys;
     ProgressCallback progress; // over the bytes compared
     const std::atomic<bool>* stop = nullptr;
 };

@@ -265,6 +265,7 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
     const std::vector<const SourceEntry*> leftovers = Leftovers(oldRelease, newRelease);
     for (const SourceEntry* leftover : leftovers) {
         diff.leftovers.push_back(DisplayPath(leftover->path));
+        diff.leftoverKeys.push_back(KeyOf(*leftover));
         if (request.allowLeftovers) {
             remarks.push_back(Finding{Severity::Warning, "leftover", 0,
                                       DisplayPath(leftover->path) +

@@ -35,7 +35,8 @@ struct ReleaseDiff {
     std::string effectivePakName; // stored name (code page 936)
     std::size_t unchangedFiles = 0;
     std::uint64_t unchangedBytes = 0;
-    std::vector<std::string> leftovers; // UTF-8 paths under OLD that NEW lacks, outermost only
+    std::vector<std::string> leftovers;    // UTF-8 paths under OLD that NEW lacks, outermost only
+    std::vector<std::string> leftoverKeys; // the same as the updater names them
 };
 
 // Compares the two releases. False, with every reason naming the file, when the updater could not
