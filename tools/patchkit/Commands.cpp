@@ -166,9 +166,10 @@ int RunDiff(DiffCommand command) {
     outcome.output = DisplayPath(output);
     outcome.folder = !command.folder.empty();
     outcome.checked = command.check;
-    if (command.check && !CheckPackage(command, diff, outcome.differences, error)) {
+    if (command.check &&
+        (!CheckPackage(command, diff, outcome.differences, error) || interrupted)) {
         RemoveFile(command.build.output);
-        PrintError("the check could not be made, the package is removed:\n" +
+        PrintError("the check was not completed; " + outcome.output + " is removed:\n" +
                    (interrupted ? std::string("interrupted") : error));
         return 1;
     }
