@@ -10,7 +10,7 @@
 namespace {
 
 // Large reads keep the comparison at the disk's pace; two of them are all the memory it takes.
-constexpr std::size_t kComparisonBufferSize = 4 << 20;
+constexpr std::size_t kComparisonBufferSize = 1 << 20;
 
 } // namespace
 

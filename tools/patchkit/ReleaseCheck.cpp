@@ -1,7 +1,6 @@
 #include "ReleaseCheck.h"
 
 #include "ClientMutex.h"
-#include "EntryNameRules.h"
 #include "LocalState.h"
 #include "PatchView.h"
 #include "ReleaseFolder.h"

@@ -2,8 +2,6 @@
 
 #include "BuildPackage.h"
 #include "EntryName.h"
-#include "EntryNameRules.h"
-#include "FileSystem.h"
 #include "LocalState.h"
 #include "ReleaseFolder.h"
 #include "TextConversion.h"
