@@ -29,37 +29,13 @@ bool SameFile(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, failure) && !failure;
 }
 
-// Whether path lies inside folder (both need not exist yet).
-bool IsInside(const fs::path& path, const fs::path& folder) {
-    std::error_code failure;
-    const fs::path fullPath = fs::weakly_canonical(path, failure);
-    if (failure) {
-        return false;
-    }
-    const fs::path fullFolder = fs::weakly_canonical(folder, failure);
-    if (failure) {
-        return false;
-    }
-    auto pathPart = fullPath.begin();
-    for (const fs::path& folderPart : fullFolder) {
-        if (folderPart.empty()) {
-            continue; // the empty last element of a path that ends in a separator
-        }
-        if (pathPart == fullPath.end() || *pathPart != folderPart) {
-            return false;
-        }
-        ++pathPart;
-    }
-    return true;
-}
-
 bool RefuseOutputOverInput(const BuildRequest& request, std::string& error) {
     const std::string output = DisplayPath(request.output);
     if (SameFile(request.output, request.stub)) {
         error = output + ": the output would overwrite the stub it is built from";
     } else if (!request.fromArchive.empty() && SameFile(request.output, request.fromArchive)) {
         error = output + ": the output would overwrite the archive it is built from";
-    } else if (!request.fromFolder.empty() && IsInside(request.output, request.fromFolder)) {
+    } else if (!request.fromFolder.empty() && IsInsideFolder(request.output, request.fromFolder)) {
         error = output + ": the output would be written into the folder being packed";
     } else {
         return false;
@@ -85,7 +61,21 @@ bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count,
     return count == 0;
 }
 
+void ListSourceEntries(PackageContents& contents) {
+    for (const SourceEntry& source : contents.folderEntries) {
+        ArchiveEntry entry;
+        entry.storedName = source.storedName;
+        entry.size = source.size;
+        contents.entries.push_back(entry);
+    }
+}
+
 bool CollectContents(const BuildRequest& request, PackageContents& contents, std::string& error) {
+    if (!request.fromEntries.empty()) {
+        contents.folderEntries = request.fromEntries;
+        ListSourceEntries(contents);
+        return true;
+    }
     if (!request.fromFolder.empty()) {
         if (!CollectSourceFolder(request.fromFolder, contents.folderEntries, error)) {
             return false;
@@ -97,12 +87,7 @@ bool CollectContents(const BuildRequest& request, PackageContents& contents, std
                                                       "open a package without entries";
             return false;
         }
-        for (const SourceEntry& source : contents.folderEntries) {
-            ArchiveEntry entry;
-            entry.storedName = source.storedName;
-            entry.size = source.size;
-            contents.entries.push_back(entry);
-        }
+        ListSourceEntries(contents);
         return true;
     }
     FileHandle archive = OpenFile(request.fromArchive, "rb");
@@ -166,9 +151,9 @@ bool WriteArchive(const BuildRequest& request, const PackageContents& contents, 
     ZipWriter writer(out, archiveStart, request.level, request.limits);
     writer.StopWhen(request.stop);
     for (const SourceEntry& entry : contents.folderEntries) {
-        const bool added = entry.directory
-                               ? writer.AddDirectory(entry.storedName, error)
-                               : writer.AddFile(entry.storedName, entry.path, entry.size, error);
+        const bool added = entry.directory ? writer.AddDirectory(entry.storedName, error)
+                                           : writer.AddFile(entry.storedName, entry.path,
+                                                            entry.offset, entry.size, error);
         if (!added) {
             return false;
         }
@@ -276,4 +261,12 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         return false;
     }
     return true;
+}
+
+bool JudgeSourceEntries(const std::vector<SourceEntry>& entries, std::vector<Finding>& remarks,
+                        std::string& error) {
+    PackageContents contents;
+    contents.folderEntries = entries;
+    ListSourceEntries(contents);
+    return JudgeContents(BuildRequest(), contents, remarks, error);
 }

@@ -1,7 +1,10 @@
 #include "Commands.h"
 
 #include "ConsoleView.h"
+#include "DiffSummary.h"
+#include "FileSystem.h"
 #include "InterruptWatcher.h"
+#include "ReleaseCheck.h"
 #include "ReportPrinter.h"
 #include "RunPatch.h"
 #include "SealPackage.h"
@@ -32,18 +35,7 @@ void PrintError(const std::string& text) {
     std::fprintf(stderr, "patchkit: %s\n", text.c_str());
 }
 
-} // namespace
-
-int RunBuild(BuildRequest request) {
-    std::vector<Finding> remarks;
-    std::string error;
-    std::atomic<bool> interrupted{false};
-    bool built = false;
-    {
-        InterruptWatcher watcher([&interrupted] { interrupted = true; });
-        request.stop = &interrupted;
-        built = BuildPackage(request, remarks, error);
-    }
+void PrintRemarks(const std::vector<Finding>& remarks) {
     // A folder named Data alone would give a note for every file in it.
     constexpr std::size_t kNotesShown = 5;
     std::size_t notes = 0;
@@ -56,6 +48,21 @@ int RunBuild(BuildRequest request) {
         PrintError("note: " + std::to_string(notes - kNotesShown) +
                    " more names with upper-case letters, which the updater writes in lower case");
     }
+}
+
+} // namespace
+
+int RunBuild(BuildRequest request) {
+    std::vector<Finding> remarks;
+    std::string error;
+    std::atomic<bool> interrupted{false};
+    bool built = false;
+    {
+        InterruptWatcher watcher([&interrupted] { interrupted = true; });
+        request.stop = &interrupted;
+        built = BuildPackage(request, remarks, error);
+    }
+    PrintRemarks(remarks);
     if (!built) {
         PrintError("nothing written:\n" + error);
         return 1;
@@ -116,4 +123,83 @@ int RunApply(const fs::path& package, const fs::path& gameFolder) {
         PrintError("cancelled");
     }
     return result;
+}
+
+namespace {
+
+// Refuses an output that would land inside one of the releases being compared.
+bool RefuseOutputInRelease(const DiffCommand& command, const fs::path& output, std::string& error) {
+    for (const fs::path& release : {command.diff.oldFolder, command.diff.newFolder}) {
+        if (IsInsideFolder(output, release)) {
+            error =
+                DisplayPath(output) + ": would be written into the release " + DisplayPath(release);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool WriteDiffOutput(DiffCommand& command, const ReleaseDiff& diff, std::string& error) {
+    if (!command.folder.empty()) {
+        return WriteUpdateFolder(diff, command.diff.newFolder, command.folder, error);
+    }
+    command.build.version = diff.newVersion;
+    command.build.fromEntries = diff.entries;
+    command.build.stop = command.diff.stop;
+    std::vector<Finding> judgedAgain; // the diff has shown them already
+    return BuildPackage(command.build, judgedAgain, error);
+}
+
+bool CheckPackage(const DiffCommand& command, const ReleaseDiff& diff,
+                  std::vector<std::string>& differences, std::string& error) {
+    CheckRequest check;
+    check.package = command.build.output;
+    check.oldFolder = command.diff.oldFolder;
+    check.newFolder = command.diff.newFolder;
+    check.scratch = command.build.output;
+    check.scratch += ".check";
+    check.effectivePakName = diff.effectivePakName;
+    check.leftoverKeys = diff.leftoverKeys;
+    check.progress = command.diff.progress;
+    check.stop = command.diff.stop;
+    return CheckUpdate(check, differences, error);
+}
+
+} // namespace
+
+int RunDiff(DiffCommand command) {
+    std::atomic<bool> interrupted{false};
+    InterruptWatcher watcher([&interrupted] { interrupted = true; });
+    command.diff.stop = &interrupted;
+    const fs::path output = command.folder.empty() ? command.build.output : command.folder;
+    ReleaseDiff diff;
+    std::vector<Finding> remarks;
+    std::string error;
+    const bool planned = !RefuseOutputInRelease(command, output, error) &&
+                         DiffReleases(command.diff, diff, remarks, error);
+    PrintRemarks(remarks);
+    if (!planned || !WriteDiffOutput(command, diff, error)) {
+        PrintError("nothing written:\n" + (interrupted ? std::string("interrupted") : error));
+        return 1;
+    }
+    DiffOutcome outcome;
+    outcome.diff = &diff;
+    outcome.output = DisplayPath(output);
+    outcome.folder = !command.folder.empty();
+    outcome.checked = command.check;
+    if (command.check &&
+        (!CheckPackage(command, diff, outcome.differences, error) || interrupted)) {
+        RemoveFile(command.build.output);
+        PrintError("the check was not completed; " + outcome.output + " is removed:\n" +
+                   (interrupted ? std::string("interrupted") : error));
+        return 1;
+    }
+    if (!outcome.differences.empty()) {
+        // A package that does not give NEW must not be shipped by mistake.
+        RemoveFile(command.build.output);
+        PrintError("the check found differences; " + outcome.output + " is removed");
+    }
+    const std::string summary = command.json ? DiffSummaryJson(outcome) : DiffSummaryText(outcome);
+    std::fputs(summary.c_str(), stdout);
+    return outcome.differences.empty() ? 0 : 1;
 }
