@@ -99,6 +99,8 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         {"frob", "unknown command 'frob'"},
         {"inspect stub.exe --frob", "--frob"},
         {"inspect", "package is required"},
+        {"seal", "package is required"},
+        {"seal stub.exe --frob", "--frob"},
         {"build --stub stub.exe --version 3187 -o out.exe", "[--from,--zip] is required"},
         {"build --stub stub.exe --version 3187 --from . --zip stub.exe -o out.exe", "2 were given"},
         {"build --stub stub.exe --version 3187 --from . -o out.exe --level 10", "--level"},
