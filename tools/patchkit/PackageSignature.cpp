@@ -58,9 +58,7 @@ bool ReadSignatureEntry(std::FILE* file, const PeImage& image, SignatureEntry& s
     }
     signature.table.assign(image.tableSize, '\0');
     std::vector<CertificateEntry> entries;
-    if (!SeekFile(file, image.tableOffset) ||
-        std::fread(&signature.table[0], 1, signature.table.size(), file) !=
-            signature.table.size()) {
+    if (!ReadAt(file, image.tableOffset, &signature.table[0], signature.table.size())) {
         problem = "the certificate table cannot be read";
         return false;
     }

@@ -19,10 +19,6 @@ constexpr std::int64_t kDirectoryCountField32 = 92;
 constexpr std::int64_t kDirectoryCountField64 = 108;
 constexpr std::uint32_t kSecurityDirectory = 4;
 
-bool ReadAt(std::FILE* file, std::int64_t offset, void* buffer, std::size_t size) {
-    return SeekFile(file, offset) && std::fread(buffer, 1, size, file) == size;
-}
-
 // Locates the security directory entry in the optional header, when it has one.
 bool ReadSecurityDirectory(std::FILE* file, std::int64_t optionalHeader,
                            std::int64_t optionalHeaderSize, PeImage& image) {
@@ -63,6 +59,10 @@ bool ReadSecurityDirectory(std::FILE* file, std::int64_t optionalHeader,
 }
 
 } // namespace
+
+bool ReadAt(std::FILE* file, std::int64_t offset, void* buffer, std::size_t size) {
+    return SeekFile(file, offset) && std::fread(buffer, 1, size, file) == size;
+}
 
 std::uint32_t ReadLittle32(const unsigned char* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |

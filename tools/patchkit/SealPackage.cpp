@@ -42,7 +42,7 @@ bool CheckEndRecordsStayFound(std::FILE* file, const PackageTrailer& trailer,
         tableOffset + static_cast<std::int64_t>(sealedTable.size()) - kPackageTrailerSize;
     const std::int64_t tailStart = std::max(archiveStart, unsignedEnd - kZipSearchReach);
     std::string tail(static_cast<std::size_t>(tableOffset - tailStart), '\0');
-    if (!SeekFile(file, tailStart) || std::fread(&tail[0], 1, tail.size(), file) != tail.size()) {
+    if (!ReadAt(file, tailStart, &tail[0], tail.size())) {
         problem = "cannot be read";
         return false;
     }

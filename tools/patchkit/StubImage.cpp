@@ -7,10 +7,6 @@
 
 namespace {
 
-bool ReadAt(std::FILE* file, std::int64_t offset, void* buffer, std::size_t size) {
-    return SeekFile(file, offset) && std::fread(buffer, 1, size, file) == size;
-}
-
 bool StartsLikeZipArchive(std::FILE* file, std::int64_t offset) {
     unsigned char signature[4];
     return ReadAt(file, offset, signature, sizeof signature) &&
