@@ -108,7 +108,7 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         {"apply stub.exe --game missing", "--game"},
         {"diff --old . --new .", "[--folder,--stub] is required"},
         {"diff --old . --new . --folder out --stub stub.exe -o p.exe", "excludes --folder"},
-        {"diff --old . --new . --folder out --check", "--check requires --stub"},
+        {"diff --old . --new . --folder out --replace", "--replace requires --stub"},
         {"diff --old . --new . --stub stub.exe", "--stub requires --output"},
         {"diff --old . --new missing --folder out", "--new"},
     };

@@ -128,32 +128,48 @@ TEST_F(ReleaseDiffTest, PakSliceRunsFromOldOffsetToNewOffset) {
         {"junk after OLD's offset, overwritten", 1000, base + junk, 0, base + std::string(80, 'n'),
          "bytes 1000 to 1080 (80 bytes)"},
     };
+    // The package, and the update folder (named with a trailing separator), each checked.
+    const std::vector<std::pair<std::string, std::string>> outputs = {
+        {"--stub stub.exe -o p.exe", "p.exe"}, {"--folder update/", "update"}};
+    auto checkDiff = [](const std::string& output) {
+        return Patchkit("diff --old old --new new " + output + " --check");
+    };
     for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
-        fs::remove_all("old");
-        fs::remove_all("new");
-        fs::remove("p.exe");
-        MakeRelease("old", 3186, test.oldOffset, {{"res.pak", test.oldPak}});
-        MakeRelease("new", 3187, test.newOffset, {{"res.pak", test.newPak}});
-        const Outcome diffed =
-            Patchkit("diff --old old --new new --stub stub.exe -o p.exe --check");
-        EXPECT_EQ(diffed.exitCode, 0) << diffed.err << diffed.out;
-        EXPECT_TRUE(Contains(diffed.out, test.says)) << diffed.out;
-        EXPECT_TRUE(Contains(diffed.out, "check: the update turns a copy of OLD into NEW"));
+        for (const auto& [output, written] : outputs) {
+            SCOPED_TRACE(std::string(test.what) + ", " + written);
+            fs::remove_all("old");
+            fs::remove_all("new");
+            fs::remove_all(written);
+            MakeRelease("old", 3186, test.oldOffset, {{"res.pak", test.oldPak}});
+            MakeRelease("new", 3187, test.newOffset, {{"res.pak", test.newPak}});
+            const Outcome diffed = checkDiff(output);
+            EXPECT_EQ(diffed.exitCode, 0) << diffed.err << diffed.out;
+            EXPECT_TRUE(Contains(diffed.out, test.says)) << diffed.out;
+            EXPECT_TRUE(Contains(diffed.out, "check: the update turns a copy of OLD into NEW"));
+            EXPECT_TRUE(fs::exists(written));
+        }
     }
 
     // Bytes past the slice that the update does not overwrite stay behind: the check says so and
-    // the package is not kept.
+    // the output is not kept.
     fs::remove_all("old");
     fs::remove_all("new");
     MakeRelease("old", 3186, 1000, {{"res.pak", base + junk}});
     MakeRelease("new", 3187, 0, {{"res.pak", base + std::string(30, 'n')}});
-    const Outcome checked = Patchkit("diff --old old --new new --stub stub.exe -o p.exe --check");
-    EXPECT_EQ(checked.exitCode, 1);
-    EXPECT_TRUE(Contains(checked.out, "new/res.pak: 1050 bytes after the update, 1030 in NEW"))
-        << checked.out;
-    EXPECT_TRUE(Contains(checked.err, "p.exe is removed")) << checked.err;
-    EXPECT_FALSE(fs::exists("p.exe"));
+    for (const auto& [output, written] : outputs) {
+        SCOPED_TRACE(written);
+        fs::remove_all(written);
+        const Outcome checked = checkDiff(output);
+        EXPECT_EQ(checked.exitCode, 1);
+        EXPECT_TRUE(Contains(checked.out, "new/res.pak: 1050 bytes after the update, 1030 in NEW"))
+            << checked.out;
+        EXPECT_TRUE(Contains(checked.err, " is removed")) << checked.err;
+        EXPECT_FALSE(fs::exists(written));
+    }
+    // Nor is anything the checks made: scratch copies, the folder's package.
+    for (const fs::directory_entry& item : fs::directory_iterator(".")) {
+        EXPECT_EQ(item.path().filename().string().find(".check"), std::string::npos) << item.path();
+    }
 }
 
 TEST_F(ReleaseDiffTest, WhatTheUpdaterCannotExpressIsRefusedWithNothingWritten) {

@@ -161,6 +161,20 @@ bool WriteArchive(const BuildRequest& request, const PackageContents& contents, 
     return writer.Finish(error);
 }
 
+bool OpenStub(const fs::path& path, FileHandle& file, StubImage& stub, std::string& error) {
+    file = OpenFile(path, "rb");
+    std::string reason;
+    if (!file) {
+        error = DisplayPath(path) + ": cannot be opened";
+        return false;
+    }
+    if (!ExamineStub(file.get(), stub, reason)) {
+        error = DisplayPath(path) + ": " + reason;
+        return false;
+    }
+    return true;
+}
+
 // Image, archive and trailer into the file at temporary; the caller removes it on failure.
 bool WritePackage(const BuildRequest& request, const PackageContents& contents, std::FILE* stub,
                   const StubImage& image, const fs::path& temporary, std::string& error) {
@@ -172,8 +186,9 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
         error = DisplayPath(temporary) + ": cannot be created";
         return false;
     }
-    if (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get()) ||
-        (image.pe.Signed() && !ClearSecurityEntry(out.get(), image.pe))) {
+    if (stub != nullptr &&
+        (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get()) ||
+         (image.pe.Signed() && !ClearSecurityEntry(out.get(), image.pe)))) {
         error = output + ": the stub cannot be copied (is the disk full?)";
         return false;
     }
@@ -214,15 +229,9 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         return false;
     }
     const std::string stubName = DisplayPath(request.stub);
-    FileHandle stubFile = OpenFile(request.stub, "rb");
-    StubImage stub;
-    std::string reason;
-    if (!stubFile) {
-        error = stubName + ": cannot be opened";
-        return false;
-    }
-    if (!ExamineStub(stubFile.get(), stub, reason)) {
-        error = stubName + ": " + reason;
+    FileHandle stubFile;
+    StubImage stub; // without a stub, the archive starts the file
+    if (!request.stub.empty() && !OpenStub(request.stub, stubFile, stub, error)) {
         return false;
     }
     if (stub.carriesPackage && !request.replace) {

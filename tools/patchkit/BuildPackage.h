@@ -11,6 +11,7 @@
 #include <vector>
 
 struct BuildRequest {
+    // Empty for a package of archive and trailer only: the engine reads it, nothing can run it.
     std::filesystem::path stub;
     std::uint32_t version = 0;
     // The entries come from exactly one of these three.

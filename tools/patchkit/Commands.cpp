@@ -139,9 +139,11 @@ bool RefuseOutputInRelease(const DiffCommand& command, const fs::path& output, s
     return false;
 }
 
-bool WriteDiffOutput(DiffCommand& command, const ReleaseDiff& diff, std::string& error) {
+bool WriteDiffOutput(DiffCommand& command, const ReleaseDiff& diff, bool& folderCreated,
+                     std::string& error) {
     if (!command.folder.empty()) {
-        return WriteUpdateFolder(diff, command.diff.newFolder, command.folder, error);
+        return WriteUpdateFolder(diff, command.diff.newFolder, command.folder, folderCreated,
+                                 error);
     }
     command.build.version = diff.newVersion;
     command.build.fromEntries = diff.entries;
@@ -150,19 +152,77 @@ bool WriteDiffOutput(DiffCommand& command, const ReleaseDiff& diff, std::string&
     return BuildPackage(command.build, judgedAgain, error);
 }
 
-bool CheckPackage(const DiffCommand& command, const ReleaseDiff& diff,
-                  std::vector<std::string>& differences, std::string& error) {
+// A path beside the output, never inside it, also when the output is a folder named "out/" or ".".
+fs::path BesideOutput(const fs::path& output, const char* suffix) {
+    fs::path base = output.lexically_normal();
+    if (!base.has_filename()) {
+        base = base.parent_path();
+    }
+    if (base.empty() || base.filename() == "." || base.filename() == "..") {
+        std::error_code failure;
+        base = fs::absolute(base, failure).lexically_normal().parent_path();
+    }
+    base += suffix;
+    return base;
+}
+
+bool CheckPackage(const DiffCommand& command, const ReleaseDiff& diff, const fs::path& package,
+                  const fs::path& output, std::vector<std::string>& differences,
+                  std::string& error) {
     CheckRequest check;
-    check.package = command.build.output;
+    check.package = package;
     check.oldFolder = command.diff.oldFolder;
     check.newFolder = command.diff.newFolder;
-    check.scratch = command.build.output;
-    check.scratch += ".check";
+    check.scratch = BesideOutput(output, ".check");
     check.effectivePakName = diff.effectivePakName;
     check.leftoverKeys = diff.leftoverKeys;
     check.progress = command.diff.progress;
     check.stop = command.diff.stop;
     return CheckUpdate(check, differences, error);
+}
+
+// The update folder is checked as build --from packs it, in a package without a program image
+// (the engine only reads it), which is removed afterwards.
+bool CheckUpdateFolder(const DiffCommand& command, const ReleaseDiff& diff,
+                       std::vector<std::string>& differences, std::string& error) {
+    BuildRequest build;
+    build.version = diff.newVersion;
+    build.fromFolder = command.folder;
+    build.output = BesideOutput(command.folder, ".check.package");
+    build.level = 0; // applied once and never shipped: storing is the quickest
+    build.stop = command.diff.stop;
+    std::error_code failure;
+    if (fs::exists(fs::symlink_status(build.output, failure))) {
+        error =
+            DisplayPath(build.output) + ": the check's package cannot be made (it exists already)";
+        return false;
+    }
+    std::vector<Finding> judgedAgain; // the diff has shown them already
+    if (!BuildPackage(build, judgedAgain, error)) {
+        return false;
+    }
+    const bool checked =
+        CheckPackage(command, diff, build.output, command.folder, differences, error);
+    RemoveFile(build.output);
+    return checked;
+}
+
+bool CheckDiffOutput(const DiffCommand& command, const ReleaseDiff& diff,
+                     std::vector<std::string>& differences, std::string& error) {
+    if (!command.folder.empty()) {
+        return CheckUpdateFolder(command, diff, differences, error);
+    }
+    return CheckPackage(command, diff, command.build.output, command.build.output, differences,
+                        error);
+}
+
+// An update that does not give NEW must not be shipped by mistake.
+void RemoveDiffOutput(const DiffCommand& command, bool folderCreated) {
+    if (!command.folder.empty()) {
+        RemoveUpdateFolder(command.folder, folderCreated);
+    } else {
+        RemoveFile(command.build.output);
+    }
 }
 
 } // namespace
@@ -178,7 +238,8 @@ int RunDiff(DiffCommand command) {
     const bool planned = !RefuseOutputInRelease(command, output, error) &&
                          DiffReleases(command.diff, diff, remarks, error);
     PrintRemarks(remarks);
-    if (!planned || !WriteDiffOutput(command, diff, error)) {
+    bool folderCreated = false;
+    if (!planned || !WriteDiffOutput(command, diff, folderCreated, error)) {
         PrintError("nothing written:\n" + (interrupted ? std::string("interrupted") : error));
         return 1;
     }
@@ -188,15 +249,14 @@ int RunDiff(DiffCommand command) {
     outcome.folder = !command.folder.empty();
     outcome.checked = command.check;
     if (command.check &&
-        (!CheckPackage(command, diff, outcome.differences, error) || interrupted)) {
-        RemoveFile(command.build.output);
+        (!CheckDiffOutput(command, diff, outcome.differences, error) || interrupted)) {
+        RemoveDiffOutput(command, folderCreated);
         PrintError("the check was not completed; " + outcome.output + " is removed:\n" +
                    (interrupted ? std::string("interrupted") : error));
         return 1;
     }
     if (!outcome.differences.empty()) {
-        // A package that does not give NEW must not be shipped by mistake.
-        RemoveFile(command.build.output);
+        RemoveDiffOutput(command, folderCreated);
         PrintError("the check found differences; " + outcome.output + " is removed");
     }
     const std::string summary = command.json ? DiffSummaryJson(outcome) : DiffSummaryText(outcome);

@@ -343,23 +343,6 @@ bool PrepareEmptyFolder(const fs::path& folder, bool& created, std::string& erro
     return true;
 }
 
-// What the failed write left in folder, and folder itself when it was made for it.
-void RemoveWritten(const fs::path& folder, bool created) {
-    std::error_code ignored;
-    if (created) {
-        fs::remove_all(folder, ignored);
-        return;
-    }
-    std::vector<fs::path> children;
-    for (fs::directory_iterator item(folder, ignored); !ignored && item != fs::directory_iterator();
-         item.increment(ignored)) {
-        children.push_back(item->path());
-    }
-    for (const fs::path& child : children) {
-        fs::remove_all(child, ignored);
-    }
-}
-
 bool WriteEntries(const ReleaseDiff& diff, const fs::path& newFolder, const fs::path& folder,
                   std::string& error) {
     for (const SourceEntry& entry : diff.entries) {
@@ -386,14 +369,29 @@ bool WriteEntries(const ReleaseDiff& diff, const fs::path& newFolder, const fs::
 } // namespace
 
 bool WriteUpdateFolder(const ReleaseDiff& diff, const fs::path& newFolder, const fs::path& folder,
-                       std::string& error) {
-    bool created = false;
+                       bool& created, std::string& error) {
     if (!PrepareEmptyFolder(folder, created, error)) {
         return false;
     }
     if (WriteEntries(diff, newFolder, folder, error)) {
         return true;
     }
-    RemoveWritten(folder, created);
+    RemoveUpdateFolder(folder, created);
     return false;
+}
+
+void RemoveUpdateFolder(const fs::path& folder, bool created) {
+    std::error_code ignored;
+    if (created) {
+        fs::remove_all(folder, ignored);
+        return;
+    }
+    std::vector<fs::path> children;
+    for (fs::directory_iterator item(folder, ignored); !ignored && item != fs::directory_iterator();
+         item.increment(ignored)) {
+        children.push_back(item->path());
+    }
+    for (const fs::path& child : children) {
+        fs::remove_all(child, ignored);
+    }
 }

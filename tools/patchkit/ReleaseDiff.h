@@ -50,7 +50,10 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
 std::int64_t EffectivePakOffset(const std::filesystem::path& pak, std::int64_t recordedOffset);
 
 // Writes the entries as an update folder for build --from: folders, files, and the pak slice as
-// the pak's whole content. The folder must not exist or be empty; on failure, what was written is
-// removed again.
+// the pak's whole content. The folder must not exist or be empty; created says whether it was
+// made. On failure, what was written is removed again.
 bool WriteUpdateFolder(const ReleaseDiff& diff, const std::filesystem::path& newFolder,
-                       const std::filesystem::path& folder, std::string& error);
+                       const std::filesystem::path& folder, bool& created, std::string& error);
+
+// Removes what WriteUpdateFolder wrote: the folder's contents, and the folder when it was made.
+void RemoveUpdateFolder(const std::filesystem::path& folder, bool created);

@@ -24,7 +24,7 @@ const char* const kUsage =
     "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
     "       patchkit apply PACKAGE.exe --game DIR\n"
     "       patchkit diff --old DIR --new DIR (--folder OUT_DIR | --stub STUB.exe -o OUT.exe\n"
-    "                     [--level 0-9] [--replace] [--check]) [--allow-leftovers] [--json]\n"
+    "                     [--level 0-9] [--replace]) [--check] [--allow-leftovers] [--json]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
@@ -137,11 +137,10 @@ int Run(int argc, const char* const* argv) {
             ->type_name("LEVEL");
     CLI::Option* replaceOption = diff->add_flag("--replace", diffCommand.build.replace,
                                                 "Swap the package the stub already carries");
-    CLI::Option* checkOption =
-        diff->add_flag("--check", diffCommand.check,
-                       "Apply the package with the updater's engine to a copy of OLD and compare "
-                       "the result with NEW; exit 1 on any difference");
-    for (CLI::Option* packageOnly : {outputOption, levelOption, replaceOption, checkOption}) {
+    diff->add_flag("--check", diffCommand.check,
+                   "Apply the update with the updater's engine to a copy of OLD and compare the "
+                   "result with NEW; exit 1 on any difference, the update removed");
+    for (CLI::Option* packageOnly : {outputOption, levelOption, replaceOption}) {
         packageOnly->needs(stubOption)->excludes(folderOption);
     }
     stubOption->needs(outputOption);
