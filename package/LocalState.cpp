@@ -134,7 +134,12 @@ bool WriteTemporaryState(const std::filesystem::path& path, const std::string& t
 } // namespace
 
 bool ReadLocalState(LocalState& state, const LockWait& wait) {
-    FileHandle file = OpenWaiting(kLocalStateFileName, "rb", wait);
+    return ReadLocalStateFile(kLocalStateFileName, state, wait);
+}
+
+bool ReadLocalStateFile(const std::filesystem::path& path, LocalState& state,
+                        const LockWait& wait) {
+    FileHandle file = OpenWaiting(path, "rb", wait);
     std::string text;
     return file && ReadWholeFile(file.get(), text) && ParseLocalState(text, state);
 }

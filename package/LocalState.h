@@ -3,6 +3,7 @@
 #include "LockWait.h"
 
 #include <cstdint>
+#include <filesystem>
 
 // The client's state between updates, kept in version.ini in the game directory.
 struct LocalState {
@@ -16,6 +17,9 @@ constexpr const char* kLocalStateFileName = "version.ini";
 // or its pak append offset is negative or beyond 64 bits. A missing second value reads as 0.
 // A version.ini that another program holds is waited for.
 bool ReadLocalState(LocalState& state, const LockWait& wait = LockWait());
+// The same from a version.ini elsewhere (the tools read other folders' state).
+bool ReadLocalStateFile(const std::filesystem::path& path, LocalState& state,
+                        const LockWait& wait = LockWait());
 // Replaces version.ini atomically (sibling temporary file, then rename); false on any failure,
 // which leaves the old file as it was. Files that another program holds are waited for.
 bool WriteLocalState(const LocalState& state, const LockWait& wait = LockWait());
