@@ -1,9 +1,11 @@
 #include "RunningProgram.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <system_error>
 
@@ -26,7 +28,11 @@ RunningProgram::RunningProgram(const std::filesystem::path& path, double seconds
     const std::filesystem::path executable = "/proc/" + std::to_string(m_pid) + "/exe";
     for (int tries = 0; m_pid > 0 && tries < 400; ++tries) {
         if (std::filesystem::read_symlink(executable, error) == path) {
-            m_running = true;
+            const int descriptor = open(path.c_str(), O_WRONLY);
+            m_holdsItsFile = descriptor == -1 && errno == ETXTBSY;
+            if (descriptor != -1) {
+                close(descriptor);
+            }
             return;
         }
         usleep(5000);

@@ -94,7 +94,9 @@ protected:
 
 TEST_F(HeldFileTest, ProgramThatEndsWithinTheWindowIsWaitedFor) {
     const testsupport::RunningProgram program(directory.path() / name, 0.3);
-    ASSERT_TRUE(program.Running());
+    if (!program.HoldsItsFile()) {
+        GTEST_SKIP() << testsupport::kNotHeld;
+    }
     ASSERT_EQ(TryOpenExistingNarrowFileForWriting(name, file), FileError::Held);
     const auto start = steady_clock::now();
     EXPECT_EQ(LockWait().Retry(OpenForWriting()), FileError::None);
@@ -104,7 +106,9 @@ TEST_F(HeldFileTest, ProgramThatEndsWithinTheWindowIsWaitedFor) {
 
 TEST_F(HeldFileTest, ProgramThatKeepsRunningIsGivenUp) {
     const testsupport::RunningProgram program(directory.path() / name, 60);
-    ASSERT_TRUE(program.Running());
+    if (!program.HoldsItsFile()) {
+        GTEST_SKIP() << testsupport::kNotHeld;
+    }
     EXPECT_EQ(Wait().Retry(OpenForWriting()), FileError::Held);
     EXPECT_FALSE(file);
     EXPECT_GT(attempts, 10u);
