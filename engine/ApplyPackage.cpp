@@ -50,6 +50,7 @@ struct Application {
     std::int64_t processed = 0;
     int shownProgress = 0;             // the bar starts at 0
     std::vector<ArchiveEntry> targets; // pak and file entries, in archive order
+    std::unique_ptr<char[]> buffer;    // the entries' pieces; made at the first one
 };
 
 Step Fail(PatchView& view, Message message) {
@@ -235,8 +236,11 @@ void ShowProgress(Application& application) {
 
 Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FILE* target) {
     PatchView& view = application.run.view;
-    const std::unique_ptr<char[]> buffer = AllocatePieceBuffer();
-    if (!buffer) {
+    if (!application.buffer) {
+        application.buffer = AllocatePieceBuffer();
+    }
+    char* const buffer = application.buffer.get();
+    if (buffer == nullptr) {
         return Fail(view, Message::WriteCameUpShort);
     }
     auto remaining = static_cast<std::int64_t>(entry.info.uncompressed_size);
@@ -245,10 +249,10 @@ Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FIL
             return Step::Stop;
         }
         const std::int64_t piece = std::min(remaining, kPieceSize);
-        if (!ReadEntryPiece(application.archive, buffer.get(), static_cast<unsigned>(piece))) {
+        if (!ReadEntryPiece(application.archive, buffer, static_cast<unsigned>(piece))) {
             return Fail(view, Message::CannotReadPackage);
         }
-        if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(piece), target) !=
+        if (std::fwrite(buffer, 1, static_cast<std::size_t>(piece), target) !=
             static_cast<std::size_t>(piece)) {
             return Fail(view, Message::WriteCameUpShort);
         }
@@ -375,7 +379,7 @@ Step ApplyEntries(RunState& run) {
     if (!archive) {
         return Fail(run.view, Message::CannotReadPackage);
     }
-    Application application{run, archive.get(), 0, 0, 0, {}};
+    Application application{run, archive.get(), 0, 0, 0, {}, nullptr};
     if (SumEntrySizes(application) == Step::Stop || CheckTargets(application) == Step::Stop) {
         return Step::Stop;
     }

@@ -86,8 +86,20 @@ FileError OpenWideStream(const std::filesystem::path& path, const OpenMode& mode
                             mode, file);
 }
 
+// An attribute query is far cheaper than a failed open under Wine (no round trip to its server),
+// and most targets of a package do not exist yet. Other failures are left to the open to classify.
+bool NarrowPathMissing(const std::string& cp936Path) {
+    if (GetFileAttributesA(cp936Path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    return ErrorOf(GetLastError()) == FileError::Missing;
+}
+
 // The ANSI file API takes the code page 936 bytes as they are.
 FileError OpenNarrowStream(const std::string& cp936Path, const OpenMode& mode, FileHandle& file) {
+    if (mode.disposition == OPEN_EXISTING && NarrowPathMissing(cp936Path)) {
+        return FileError::Missing;
+    }
     return StreamOverHandle(CreateFileA(cp936Path.c_str(), mode.access, kRuntimeSharing, nullptr,
                                         mode.disposition, FILE_ATTRIBUTE_NORMAL, nullptr),
                             mode, file);
