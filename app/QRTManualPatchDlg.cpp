@@ -187,7 +187,8 @@ void CQRTManualPatchDlg::QuitWith(ExitCode exitCode) {
 // Taking the lock first means no guarded write is in progress; the worker checks the mark after
 // each piece and after taking the lock, and performs no further step.
 void CQRTManualPatchDlg::MarkCancelled() {
-    WaitAnsweringSentMessages(m_clientMutex.WaitHandle(), INFINITE);
+    if (!m_clientMutex.LockOrQueue())
+        WaitAnsweringSentMessages(m_clientMutex.WaitHandle(), INFINITE);
     CClient_MutexGuard guard(&m_clientMutex, CClient_MutexGuard::Adopt{});
     m_cancelled = true;
 }

@@ -2,24 +2,28 @@
 
 #ifdef _WIN32
 
-CClient_Mutex::CClient_Mutex() : m_handle(CreateMutexW(nullptr, FALSE, nullptr)) {}
+CClient_Mutex::CClient_Mutex() : m_handoff(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 CClient_Mutex::~CClient_Mutex() {
-    if (m_handle != nullptr)
-        CloseHandle(m_handle);
+    if (m_handoff != nullptr)
+        CloseHandle(m_handoff);
 }
 bool CClient_Mutex::IsValid() const {
-    return m_handle != nullptr;
+    return m_handoff != nullptr;
 }
-// An abandoned mutex (its owner thread ended) is owned by the waiter all the same.
+bool CClient_Mutex::LockOrQueue() {
+    return InterlockedIncrement(&m_claims) == 1;
+}
 void CClient_Mutex::Lock() {
-    WaitForSingleObject(m_handle, INFINITE);
+    if (!LockOrQueue())
+        WaitForSingleObject(m_handoff, INFINITE);
 }
+// A waiter counted but not yet waiting finds the event set when it gets there.
 void CClient_Mutex::Unlock() {
-    ReleaseMutex(m_handle);
+    if (InterlockedDecrement(&m_claims) > 0)
+        SetEvent(m_handoff);
 }
 bool CClient_Mutex::TryLock() {
-    const DWORD result = WaitForSingleObject(m_handle, 0);
-    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    return InterlockedCompareExchange(&m_claims, 1, 0) == 0;
 }
 
 #else

@@ -24,19 +24,24 @@ public:
     // Takes the lock only when it is free at once.
     bool TryLock();
 #ifdef _WIN32
-    // Waiting on this handle (e.g. with MsgWaitForMultipleObjects, so a UI thread keeps answering
-    // the worker's sent messages meanwhile) takes the lock.
+    // Takes the lock when it is free and returns true. Otherwise queues the caller and returns
+    // false: the caller then holds the lock once a wait on WaitHandle ends (e.g. with
+    // MsgWaitForMultipleObjects, so a UI thread keeps answering the worker's sent messages).
+    bool LockOrQueue();
     HANDLE WaitHandle() const {
-        return m_handle;
+        return m_handoff;
     }
 #endif
 
 private:
 #ifdef _WIN32
-    // A kernel mutex rather than a critical section: a waiting UI thread can wait for it and for
-    // window messages at once, and a release hands it to the waiter, so a worker that takes the
-    // lock again at once cannot starve a cancel.
-    HANDLE m_handle;
+    // A count of the holder and its waiters, with an event only for handing the lock over: taking
+    // and releasing a free lock costs no system call (under Wine each one is a round trip to its
+    // server, twice per file written). A waiting UI thread can wait for the event and for window
+    // messages at once, and a release hands the lock to the waiter, so a worker that takes it
+    // again at once cannot starve a cancel.
+    HANDLE m_handoff; // auto-reset
+    volatile LONG m_claims = 0;
 #else
     std::mutex m_mutex;
 #endif
@@ -46,8 +51,8 @@ private:
 class CClient_MutexGuard {
 public:
     explicit CClient_MutexGuard(CClient_Mutex* mutex);
-    // Takes over a lock the caller already holds (after a successful TryLock or a wait on the
-    // WaitHandle).
+    // Takes over a lock the caller already holds (after a successful TryLock or LockOrQueue, or a
+    // wait on the WaitHandle).
     struct Adopt {};
     CClient_MutexGuard(CClient_Mutex* mutex, Adopt);
     virtual ~CClient_MutexGuard();
