@@ -23,21 +23,32 @@ std::uint32_t CrcOf(const std::string& data) {
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
+SourceEntry SourceOf(const std::string& name, const std::string& path, std::uint64_t size,
+                     std::uint64_t offset = 0) {
+    SourceEntry source;
+    source.storedName = name;
+    source.path = path;
+    source.size = size;
+    source.offset = offset;
+    return source;
+}
+
 class ZipWriterTest : public ::testing::Test {
 protected:
     // Writes the sources into "archive.zip".
     void Write(const std::vector<Source>& sources, int level, ZipLimits limits = {}) {
         FileHandle file = OpenFile("archive.zip", "wb");
         EXPECT_TRUE(file);
-        ZipWriter writer(file.get(), 0, level, limits);
+        ZipWriter writer(file.get(), 0, level, 0, limits);
         std::string error;
         for (std::size_t i = 0; i < sources.size(); ++i) {
             const Source& source = sources[i];
             const std::string sourceFile = "source" + std::to_string(i);
             EXPECT_TRUE(pktest::PutFile(sourceFile, source.data));
-            EXPECT_TRUE(source.directory
-                            ? writer.AddDirectory(source.name, error)
-                            : writer.AddFile(source.name, sourceFile, source.data.size(), error))
+            EXPECT_TRUE(
+                source.directory
+                    ? writer.AddDirectory(source.name, error)
+                    : writer.AddFile(SourceOf(source.name, sourceFile, source.data.size()), error))
                 << error;
         }
         EXPECT_TRUE(writer.Finish(error)) << error;
@@ -202,13 +213,13 @@ TEST_F(ZipWriterTest, Zip64SizesThisHostsReaderMisreadsAreRefusedBeforeAnyWrite)
 TEST_F(ZipWriterTest, RefusesASourceThatChangedSinceItWasListed) {
     ASSERT_TRUE(pktest::PutFile("source", "12345"));
     FileHandle file = OpenFile("archive.zip", "wb");
-    ZipWriter writer(file.get(), 0, 6);
+    ZipWriter writer(file.get(), 0, 6, 0);
     std::string error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "source", 6, error));
+    EXPECT_FALSE(writer.AddFile(SourceOf("a.txt", "source", 6), error));
     EXPECT_NE(error.find("source: became shorter"), std::string::npos) << error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "source", 4, error));
+    EXPECT_FALSE(writer.AddFile(SourceOf("a.txt", "source", 4), error));
     EXPECT_NE(error.find("source: grew"), std::string::npos) << error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "missing", 4, error));
+    EXPECT_FALSE(writer.AddFile(SourceOf("a.txt", "missing", 4), error));
     EXPECT_NE(error.find("missing: cannot be opened"), std::string::npos) << error;
 }
 

@@ -2,6 +2,7 @@
 
 #include "ConsoleView.h"
 #include "InterruptWatcher.h"
+#include "ProgressDisplay.h"
 #include "ReportPrinter.h"
 #include "RunPatch.h"
 #include "TextConversion.h"
@@ -33,7 +34,9 @@ void PrintError(const std::string& text) {
 
 } // namespace
 
-int RunBuild(BuildRequest request) {
+int RunBuild(BuildRequest request, bool quiet) {
+    ProgressDisplay progress(stderr, !quiet && IsTerminal(stderr));
+    request.work.progress = &progress;
     std::vector<Finding> remarks;
     std::string error;
     std::atomic<bool> interrupted{false};
@@ -65,8 +68,9 @@ int RunBuild(BuildRequest request) {
     return 0;
 }
 
-int RunInspect(const fs::path& package, bool verify, bool json) {
-    const PackageReport report = InspectPackage(package, verify);
+int RunInspect(const fs::path& package, bool verify, bool json, unsigned jobs, bool quiet) {
+    ProgressDisplay progress(stderr, !quiet && IsTerminal(stderr));
+    const PackageReport report = InspectPackage(package, verify, WorkSettings{jobs, &progress});
     const std::string text = json ? ReportAsJson(report) : ReportAsText(report);
     std::fputs(text.c_str(), stdout);
     return report.AppliesCleanly() ? 0 : 1;

@@ -11,6 +11,7 @@ struct SourceEntry {
     std::filesystem::path path;
     bool directory = false;
     std::uint64_t size = 0;
+    std::uint64_t offset = 0; // where the bytes packed start: a slice of a longer file
 };
 
 // Every folder and file under root, sorted by stored name byte by byte, which puts each folder

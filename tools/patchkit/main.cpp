@@ -19,14 +19,23 @@ namespace {
 
 const char* const kUsage =
     "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
-    "                      -o OUT.exe [--level 0-9] [--replace]\n"
-    "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
+    "                      -o OUT.exe [--level 0-9] [--replace] [--jobs N] [--quiet]\n"
+    "       patchkit inspect PACKAGE.exe [--verify] [--json] [--jobs N] [--quiet]\n"
     "       patchkit apply PACKAGE.exe --game DIR\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
 fs::path PathFromArgument(const std::string& utf8) {
     return fs::u8path(utf8);
+}
+
+void AddWorkOptions(CLI::App& command, unsigned& jobs, bool& quiet) {
+    command
+        .add_option("--jobs", jobs,
+                    "Threads to work on (default: one per core); the result is the same for any")
+        ->check(CLI::Range(1u, 1024u))
+        ->type_name("N");
+    command.add_flag("--quiet", quiet, "Show no progress (shown only on a terminal anyway)");
 }
 
 void AddPackageArgument(CLI::App& command, std::string& package, const char* description) {
@@ -75,6 +84,9 @@ int Run(int argc, const char* const* argv) {
         ->type_name("LEVEL");
     build->add_flag("--replace", request.replace,
                     "Swap the package the stub already carries for the new one");
+    unsigned jobs = 0;
+    bool quiet = false;
+    AddWorkOptions(*build, jobs, quiet);
 
     std::string package;
     bool verify = false;
@@ -85,6 +97,7 @@ int Run(int argc, const char* const* argv) {
     AddPackageArgument(*inspect, package, "The package (program file) to inspect");
     inspect->add_flag("--verify", verify, "Inflate every entry and check its CRC");
     inspect->add_flag("--json", json, "Give the report as one JSON document");
+    AddWorkOptions(*inspect, jobs, quiet);
 
     std::string game;
     CLI::App* apply = app.add_subcommand(
@@ -117,10 +130,11 @@ int Run(int argc, const char* const* argv) {
         request.fromFolder = folder.empty() ? fs::path() : PathFromArgument(folder);
         request.fromArchive = archive.empty() ? fs::path() : PathFromArgument(archive);
         request.output = PathFromArgument(output);
-        return RunBuild(request);
+        request.work.jobs = jobs;
+        return RunBuild(request, quiet);
     }
     if (inspect->parsed()) {
-        return RunInspect(PathFromArgument(package), verify, json);
+        return RunInspect(PathFromArgument(package), verify, json, jobs, quiet);
     }
     return RunApply(PathFromArgument(package), PathFromArgument(game));
 }
