@@ -59,13 +59,18 @@ protected:
     // Reads it back with the updater's reader, inflating every entry.
     std::vector<ArchiveEntry> WriteAndRead(const std::vector<Source>& sources, int level) {
         Write(sources, level);
+        return ReadBack();
+    }
+
+    std::vector<ArchiveEntry> ReadBack() {
         std::string error;
         FileHandle input = OpenFile("archive.zip", "rb");
         FileWindow window;
         window.file = input.get();
         window.length = static_cast<std::int64_t>(m_archive.size());
         std::vector<ArchiveEntry> entries;
-        EXPECT_TRUE(ReadArchiveEntries(window, true, entries, error)) << error;
+        EXPECT_TRUE(ReadArchiveEntries(window, true, entries, error, WorkSettings{2, nullptr}))
+            << error;
         return entries;
     }
 
@@ -221,6 +226,49 @@ TEST_F(ZipWriterTest, RefusesASourceThatChangedSinceItWasListed) {
     EXPECT_NE(error.find("source: grew"), std::string::npos) << error;
     EXPECT_FALSE(writer.AddFile(SourceOf("a.txt", "missing", 4), error));
     EXPECT_NE(error.find("missing: cannot be opened"), std::string::npos) << error;
+}
+
+TEST_F(ZipWriterTest, PacksASliceOfALongerFile) {
+    const std::string body = testsupport::PatternedData(2500000);
+    ASSERT_TRUE(pktest::PutFile("source", "HEAD" + body + "TAIL"));
+    FileHandle file = OpenFile("archive.zip", "wb");
+    ZipWriter writer(file.get(), 0, 6, 2);
+    std::string error;
+    ASSERT_TRUE(writer.AddFile(SourceOf("res.pak", "source", body.size(), 4), error)) << error;
+    ASSERT_TRUE(writer.Finish(error)) << error;
+    ASSERT_TRUE(CloseWrittenFile(file));
+    m_archive = testsupport::ReadBinaryFile("archive.zip");
+    const auto entries = ReadBack();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].size, body.size());
+    EXPECT_EQ(entries[0].crc, CrcOf(body));
+    EXPECT_EQ(entries[0].dataProblem, "");
+
+    ZipWriter shortSource(file.get(), 0, 6, 2);
+    EXPECT_FALSE(shortSource.AddFile(SourceOf("res.pak", "source", body.size() + 5, 4), error));
+    EXPECT_NE(error.find("source: became shorter"), std::string::npos) << error;
+}
+
+// Each block but the last ends on a byte boundary with an empty stored block; damage right after
+// the first one must be found, and only in its entry.
+TEST_F(ZipWriterTest, VerifyingFindsADamagedBlockOfALargeEntry) {
+    const std::string large = testsupport::PatternedData(3000000);
+    Write({{"a.txt", "before"}, {"res.pak", large}, {"z.txt", "after"}}, 6);
+    const std::size_t data = testsupport::LocalHeaderOffset(m_archive, 1) + 30 + 7;
+    const std::size_t boundary = m_archive.find(std::string("\0\0\xFF\xFF", 4), data);
+    ASSERT_NE(boundary, std::string::npos);
+    ASSERT_LT(boundary, testsupport::LocalHeaderOffset(m_archive, 2));
+    for (std::size_t at = boundary + 100; at < boundary + 110; ++at) {
+        m_archive[at] = static_cast<char>(m_archive[at] ^ 0x5A);
+    }
+    ASSERT_TRUE(testsupport::WriteBinaryFile("archive.zip", m_archive));
+
+    const auto entries = ReadBack();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].dataProblem, "");
+    EXPECT_EQ(entries[1].storedName, "res.pak");
+    EXPECT_NE(entries[1].dataProblem, "");
+    EXPECT_EQ(entries[2].dataProblem, "");
 }
 
 } // namespace
