@@ -274,10 +274,10 @@ TEST_F(ApplicationTest, PatchkitExePackageMatchesTheNativeBuildAndApplies) {
     ASSERT_TRUE(
         WriteBinaryFile(m_work / "stub.exe", ReadBinaryFile(EnvironmentValue("QRT_UPDATER_EXE"))));
     const std::string native = (m_work / "native.exe").string();
-    const std::string nativeBuild = "'" + EnvironmentValue("QRT_NATIVE_PATCHKIT") +
-                                    "' build --quiet --jobs 1 --version 3187 --stub '" +
-                                    (m_work / "stub.exe").string() + "' --from '" +
-                                    (m_work / "source").string() + "' -o '" + native + "'";
+    const std::string nativeBuild =
+        "'" + EnvironmentValue("QRT_NATIVE_PATCHKIT") +
+        "' build --quiet --jobs 1 --version 3187 --stub '" + (m_work / "stub.exe").string() +
+        "' --from '" + (m_work / "source").string() + "' -o '" + native + "' >/dev/null";
     ASSERT_EQ(std::system(nativeBuild.c_str()), 0) << nativeBuild;
     const WineSession::Result built = g_session->RunWine(
         {EnvironmentValue("QRT_PATCHKIT_EXE"), "build", "--jobs", "3", "--version", "3187",
@@ -288,11 +288,14 @@ TEST_F(ApplicationTest, PatchkitExePackageMatchesTheNativeBuildAndApplies) {
     EXPECT_TRUE(ReadBinaryFile(m_package) == ReadBinaryFile(native))
         << "patchkit.exe and the native patchkit wrote different bytes";
 
+    const std::string oldPak(1000, 'p');
+    WriteGameFile("res.pak", oldPak);
     WriteGameFile("version.ini", "3186\r\n0\r\n");
     Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
-    EXPECT_TRUE(GameFile("res.pak") == pak);
+    EXPECT_TRUE(GameFile("res.pak") == oldPak + pak);
     EXPECT_EQ(GameFile("data/readme.txt"), "hello");
-    EXPECT_EQ(GameFile("version.ini"), "3187\r\n" + std::to_string(pak.size()) + "\r\n");
+    EXPECT_EQ(GameFile("version.ini"),
+              "3187\r\n" + std::to_string(oldPak.size() + pak.size()) + "\r\n");
 }
 
 // A cancel waits for the file entry being written, then nothing further happens; the worker keeps
