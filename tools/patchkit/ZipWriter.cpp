@@ -149,8 +149,9 @@ ZipWriter::ZipWriter(std::FILE* file, std::int64_t archiveStart, int level, unsi
     : m_file(file), m_archiveStart(archiveStart), m_level(level), m_limits(limits),
       // One thread compresses on the caller's; more leave the caller to read and write.
       m_compressors(JobCount(jobs) == 1 ? 0 : JobCount(jobs)) {
-    // Two blocks per thread keep each busy while the caller writes the oldest one out.
-    m_blocksAllowed = 2 * static_cast<std::size_t>(m_compressors.Threads()) + 1;
+    // Four blocks per thread (about 8 MiB) keep each busy while the caller, which reads and
+    // writes for all of them, waits for a core on a busy machine.
+    m_blocksAllowed = 4 * static_cast<std::size_t>(m_compressors.Threads()) + 1;
 }
 
 ZipWriter::~ZipWriter() = default;
