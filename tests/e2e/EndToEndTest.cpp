@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -318,6 +319,63 @@ TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppli
     Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
     EXPECT_EQ(GameFile("version.ini"), "3187\r\n0\r\n");
     EXPECT_TRUE(GameFile("large.dat") == large);
+}
+
+// ---- a package made by patchkit diff from two releases
+
+// Every file and folder below root as Windows names them (ASCII letters in lower case), without
+// version.ini and the updater's work folder: contents, or "<folder>".
+std::map<std::string, std::string> GameFilesOf(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::string name = item.path().lexically_relative(root).generic_u8string();
+        for (char& c : name) {
+            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        if (name != "version.ini" && name != "patch" && name.rfind("patch/", 0) != 0) {
+            files[name] = item.is_directory() ? "<folder>" : ReadBinaryFile(item.path());
+        }
+    }
+    return files;
+}
+
+TEST_F(ApplicationTest, PackageMadeByDiffTurnsTheOldReleaseIntoTheNewOne) {
+    const fs::path oldRelease = m_work / "old";
+    const fs::path newRelease = m_work / "new";
+    const std::string pak = testsupport::PatternedData(200000, 3);
+    const std::string appended = testsupport::PatternedData(1300000, 4);
+    const std::vector<std::pair<std::string, std::string>> oldFiles = {
+        {"version.ini", "3186\r\n0\r\n"}, {"res.pak", pak},        {"readme.txt", "old"},
+        {"data/Same.txt", "same"},        {"data/中文.txt", "旧"},
+    };
+    const std::vector<std::pair<std::string, std::string>> newFiles = {
+        {"version.ini", "3187\r\n0\r\n"}, {"res.pak", pak + appended},
+        {"readme.txt", "the new readme"}, {"data/same.txt", "same"},
+        {"data/中文.txt", "新"},          {"data/新建/深层/文件.txt", "deep"},
+    };
+    const auto put = [](const fs::path& path, const std::string& bytes) {
+        fs::create_directories(path.parent_path());
+        return WriteBinaryFile(path, bytes);
+    };
+    for (const auto& [name, bytes] : oldFiles) {
+        ASSERT_TRUE(put(oldRelease / fs::u8path(name), bytes));
+        ASSERT_TRUE(put(Game() / fs::u8path(name), bytes));
+    }
+    for (const auto& [name, bytes] : newFiles) {
+        ASSERT_TRUE(put(newRelease / fs::u8path(name), bytes));
+    }
+    fs::create_directories(newRelease / "empty");
+
+    const std::string diff = std::string("'") + PATCHKIT_PROGRAM + "' diff --old '" +
+                             oldRelease.string() + "' --new '" + newRelease.string() +
+                             "' --stub '" + EnvironmentValue("QRT_UPDATER_EXE") + "' -o '" +
+                             m_package.string() + "' --check";
+    ASSERT_EQ(std::system(diff.c_str()), 0) << diff;
+
+    Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_EQ(GameFile("version.ini"),
+              "3187\r\n" + std::to_string(pak.size() + appended.size()) + "\r\n");
+    EXPECT_TRUE(GameFilesOf(Game()) == GameFilesOf(newRelease)) << "the game differs from NEW";
 }
 
 } // namespace

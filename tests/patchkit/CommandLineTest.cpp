@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <map>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,26 +12,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using pktest::Contains;
+using pktest::Outcome;
+using pktest::Patchkit;
 using pktest::PutFile;
+using pktest::TreeOf;
 using pktest::Utf8Path;
-
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs the real program in the current folder; arguments are passed through the shell.
-Outcome Patchkit(const std::string& arguments) {
-    const std::string command = std::string("'") + PATCHKIT_PROGRAM + "' " + arguments +
-                                " >patchkit-out.txt 2>patchkit-err.txt";
-    const int status = std::system(command.c_str());
-    Outcome outcome;
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.out = testsupport::ReadBinaryFile("patchkit-out.txt");
-    outcome.err = testsupport::ReadBinaryFile("patchkit-err.txt");
-    return outcome;
-}
 
 // Runs the real program with a terminal for its output; returns what the terminal showed.
 std::string PatchkitOnTerminal(const std::vector<std::string>& arguments) {
@@ -62,20 +46,6 @@ std::string PatchkitOnTerminal(const std::vector<std::string>& arguments) {
     }
     EXPECT_TRUE(child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
     return shown;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// Every file and folder below root, by UTF-8 relative path: contents, or "<folder>".
-std::map<std::string, std::string> TreeOf(const fs::path& root) {
-    std::map<std::string, std::string> tree;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        const std::string name = item.path().lexically_relative(root).generic_u8string();
-        tree[name] = item.is_directory() ? "<folder>" : testsupport::ReadBinaryFile(item.path());
-    }
-    return tree;
 }
 
 class CommandLineTest : public ::testing::Test {
@@ -158,6 +128,11 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         {"build --stub stub.exe --version 3187 --from . -o out.exe --level 10", "--level"},
         {"build --stub stub.exe --version 4294967296 --from . -o out.exe", "--version"},
         {"apply stub.exe --game missing", "--game"},
+        {"diff --old . --new .", "[--folder,--stub] is required"},
+        {"diff --old . --new . --folder out --stub stub.exe -o p.exe", "excludes --folder"},
+        {"diff --old . --new . --folder out --replace", "--replace requires --stub"},
+        {"diff --old . --new . --stub stub.exe", "--stub requires --output"},
+        {"diff --old . --new missing --folder out", "--new"},
     };
     for (const auto& [arguments, says] : usageErrors) {
         SCOPED_TRACE(arguments);

@@ -2,7 +2,9 @@
 
 #include "PackageBuilder.h"
 
+#include <cstdlib>
 #include <random>
+#include <sys/wait.h>
 #include <system_error>
 
 namespace pktest {
@@ -52,6 +54,28 @@ bool PutFile(const std::filesystem::path& path, const std::string& bytes) {
         std::filesystem::create_directories(path.parent_path(), failure);
     }
     return !failure && testsupport::WriteBinaryFile(path, bytes);
+}
+
+Outcome Patchkit(const std::string& arguments) {
+    const std::string command = std::string("'") + PATCHKIT_PROGRAM + "' " + arguments +
+                                " >patchkit-out.txt 2>patchkit-err.txt";
+    const int status = std::system(command.c_str());
+    Outcome outcome;
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.out = testsupport::ReadBinaryFile("patchkit-out.txt");
+    outcome.err = testsupport::ReadBinaryFile("patchkit-err.txt");
+    return outcome;
+}
+
+std::map<std::string, std::string> TreeOf(const std::filesystem::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string name = item.path().lexically_relative(root).generic_u8string();
+        tree[name] = item.is_directory()      ? "<folder>"
+                     : item.is_regular_file() ? testsupport::ReadBinaryFile(item.path())
+                                              : "<special>";
+    }
+    return tree;
 }
 
 } // namespace pktest

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 
 // Inputs for the patchkit tests.
@@ -21,5 +22,21 @@ bool PutFile(const std::filesystem::path& path, const std::string& bytes);
 inline std::filesystem::path Utf8Path(const std::string& utf8) {
     return std::filesystem::u8path(utf8);
 }
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the real program in the current folder; arguments are passed through the shell.
+Outcome Patchkit(const std::string& arguments);
+
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Every file and folder below root, by UTF-8 relative path: contents, "<folder>" or "<special>".
+std::map<std::string, std::string> TreeOf(const std::filesystem::path& root);
 
 } // namespace pktest

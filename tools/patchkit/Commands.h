@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BuildPackage.h"
+#include "ReleaseDiff.h"
 
 #include <filesystem>
 
@@ -15,3 +16,16 @@ int RunInspect(const std::filesystem::path& package, bool verify, bool json, uns
                bool quiet);
 // The updater's run on the game folder: 0 when applied, 1 after a message or a cancel.
 int RunApply(const std::filesystem::path& package, const std::filesystem::path& gameFolder);
+
+struct DiffCommand {
+    DiffRequest diff;
+    std::filesystem::path folder; // write the update folder here, or
+    BuildRequest build;           // the package (stub, output, level, replace, jobs)
+    bool check = false;
+    bool json = false;
+    bool quiet = false;
+};
+
+// 0 when the update is written (and, with check, proven), 1 when refused, interrupted or when
+// the check finds a difference.
+int RunDiff(DiffCommand command);
