@@ -276,9 +276,9 @@ TEST_F(ApplicationTest, PatchkitExePackageMatchesTheNativeBuildAndApplies) {
         WriteBinaryFile(m_work / "stub.exe", ReadBinaryFile(EnvironmentValue("QRT_UPDATER_EXE"))));
     const std::string native = (m_work / "native.exe").string();
     const std::string nativeBuild =
-        "'" + EnvironmentValue("QRT_NATIVE_PATCHKIT") +
-        "' build --quiet --jobs 1 --version 3187 --stub '" + (m_work / "stub.exe").string() +
-        "' --from '" + (m_work / "source").string() + "' -o '" + native + "' >/dev/null";
+        std::string("'") + PATCHKIT_PROGRAM + "' build --quiet --jobs 1 --version 3187 --stub '" +
+        (m_work / "stub.exe").string() + "' --from '" + (m_work / "source").string() + "' -o '" +
+        native + "' >/dev/null";
     ASSERT_EQ(std::system(nativeBuild.c_str()), 0) << nativeBuild;
     const WineSession::Result built = g_session->RunWine(
         {EnvironmentValue("QRT_PATCHKIT_EXE"), "build", "--jobs", "3", "--version", "3187",
