@@ -225,6 +225,14 @@ TEST_F(CommandLineTest, ProgressShowsOnATerminalOnlyAndQuietSilencesIt) {
     EXPECT_TRUE(Contains(shown, "\rpacking: 3.0 MiB of 3.0 MiB (100%)")) << shown;
     const std::string verified = PatchkitOnTerminal({"inspect", "p.exe", "--verify"});
     EXPECT_TRUE(Contains(verified, "\rverifying: 3.0 MiB of 3.0 MiB (100%)")) << verified;
+    ASSERT_TRUE(PutFile("old/version.ini", "3186\r\n0\r\n"));
+    ASSERT_TRUE(PutFile("old/res.pak", "old"));
+    ASSERT_TRUE(PutFile("new/version.ini", "3187\r\n0\r\n"));
+    ASSERT_TRUE(PutFile("new/res.pak", "old" + testsupport::PatternedData(2 << 20)));
+    const std::string diffed = PatchkitOnTerminal(
+        {"diff", "--old", "old", "--new", "new", "--stub", "stub.exe", "-o", "d.exe"});
+    EXPECT_TRUE(Contains(diffed, "\rcomparing: ")) << diffed;
+    EXPECT_TRUE(Contains(diffed, "\rpacking: 2.0 MiB of 2.0 MiB (100%)")) << diffed;
 
     std::vector<std::string> quiet = build;
     quiet.push_back("--quiet");

@@ -11,6 +11,7 @@
 #include "TextConversion.h"
 
 #include <cstdio>
+#include <memory>
 #include <system_error>
 
 #ifdef _WIN32
@@ -33,6 +34,20 @@ bool IsTerminal(std::FILE* stream) {
 
 void PrintError(const std::string& text) {
     std::fprintf(stderr, "patchkit: %s\n", text.c_str());
+}
+
+// The comparisons report the bytes done so far, from 0 again in each phase; the display counts
+// what each report adds.
+ProgressCallback ComparisonProgress(ProgressDisplay& display, const char* label) {
+    auto shown = std::make_shared<std::uint64_t>(0);
+    return [&display, label, shown](std::uint64_t done, std::uint64_t total) {
+        if (!display.Started() || done < *shown) {
+            display.Start(label, total);
+            *shown = 0;
+        }
+        display.Add(done - *shown);
+        *shown = done;
+    };
 }
 
 void PrintRemarks(const std::vector<Finding>& remarks) {
@@ -216,12 +231,14 @@ int RunDiff(DiffCommand command) {
     command.diff.stop = &interrupted;
     ProgressDisplay progress(stderr, !command.quiet && IsTerminal(stderr));
     command.build.work.progress = &progress;
+    command.diff.progress = ComparisonProgress(progress, "comparing");
     const fs::path output = command.folder.empty() ? command.build.output : command.folder;
     ReleaseDiff diff;
     std::vector<Finding> remarks;
     std::string error;
     const bool planned = !RefuseOutputInRelease(command, output, error) &&
                          DiffReleases(command.diff, diff, remarks, error);
+    progress.Finish();
     PrintRemarks(remarks);
     bool folderCreated = false;
     if (!planned || !WriteDiffOutput(command, diff, folderCreated, error)) {
@@ -233,8 +250,11 @@ int RunDiff(DiffCommand command) {
     outcome.output = DisplayPath(output);
     outcome.folder = !command.folder.empty();
     outcome.checked = command.check;
-    if (command.check &&
-        (!CheckDiffOutput(command, diff, outcome.differences, error) || interrupted)) {
+    const bool checkFailed =
+        command.check &&
+        (!CheckDiffOutput(command, diff, outcome.differences, error) || interrupted);
+    progress.Finish();
+    if (checkFailed) {
         RemoveDiffOutput(command, folderCreated);
         PrintError("the check was not completed; " + outcome.output + " is removed:\n" +
                    (interrupted ? std::string("interrupted") : error));

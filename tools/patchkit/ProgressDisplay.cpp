@@ -31,6 +31,7 @@ void ProgressDisplay::Start(const std::string& label, std::uint64_t total) {
         return;
     }
     std::lock_guard<std::mutex> hold(m_lock);
+    m_started = true;
     m_label = label;
     m_total = total;
     m_done = 0;
@@ -55,6 +56,10 @@ void ProgressDisplay::Finish() {
         return;
     }
     std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_started) {
+        return;
+    }
+    m_started = false;
     Draw(Clock::now());
     std::fputc('\n', m_stream);
     std::fflush(m_stream);

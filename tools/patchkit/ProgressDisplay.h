@@ -16,8 +16,9 @@ public:
     // Starts counting towards total bytes; label leads the line ("building", "verifying").
     void Start(const std::string& label, std::uint64_t total);
     void Add(std::uint64_t bytes);
-    // Draws the final state and ends the line.
+    // Draws the final state and ends the line; nothing when nothing was started since.
     void Finish();
+    bool Started() const { return m_started; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -33,4 +34,5 @@ private:
     Clock::time_point m_start;
     Clock::time_point m_lastDrawn;
     std::size_t m_lastLength = 0;
+    bool m_started = false;
 };
