@@ -321,6 +321,85 @@ TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppli
     EXPECT_TRUE(GameFile("large.dat") == large);
 }
 
+// Runs a command through the shell in folder; true when it exits with 0. Its output goes to
+// tool-out.txt there.
+bool RunIn(const fs::path& folder, const std::string& command) {
+    const std::string line = "cd '" + folder.string() + "' && " + command + " >tool-out.txt 2>&1";
+    return std::system(line.c_str()) == 0;
+}
+
+// Signs folder/unsigned.exe into folder/signedName as a publisher would after build: a standard
+// tool, here with a throw-away certificate (folder/cert.pem).
+void SignPackage(const fs::path& folder, const std::string& signedName) {
+    ASSERT_TRUE(RunIn(folder, "openssl req -x509 -newkey ec -pkeyopt "
+                              "ec_paramgen_curve:prime256v1 -nodes -keyout key.pem -out cert.pem "
+                              "-days 2 -subj /CN=Publisher -addext extendedKeyUsage=codeSigning"));
+    ASSERT_TRUE(RunIn(folder, "osslsigncode sign -certs cert.pem -key key.pem -in unsigned.exe "
+                              "-out " +
+                                  signedName))
+        << ReadBinaryFile(folder / "tool-out.txt");
+}
+
+// Signed after build and then sealed by patchkit: the updater applies the package exactly as the
+// unsigned one.
+TEST_F(ApplicationTest, SignedAndSealedPackageAppliesLikeTheUnsignedOne) {
+    const std::string pakEntry = testsupport::PatternedData(300000);
+    MakePackage({{"res.pak", pakEntry}, {"data/", ""}, {"data/readme.txt", "hello"}});
+    const std::string unsignedPackage = ReadBinaryFile(m_package);
+    fs::rename(m_package, m_work / "unsigned.exe");
+    SignPackage(m_work, "QRTManualPatch.exe");
+    ASSERT_TRUE(RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' seal QRTManualPatch.exe"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    ASSERT_TRUE(RunIn(m_work, "osslsigncode verify -CAfile cert.pem -in QRTManualPatch.exe"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    const std::string sealedPackage = ReadBinaryFile(m_package);
+    ASSERT_GT(sealedPackage.size(), unsignedPackage.size());
+    ASSERT_EQ(sealedPackage.substr(sealedPackage.size() - 8),
+              unsignedPackage.substr(unsignedPackage.size() - 8));
+
+    WriteGameFile("res.pak", "old");
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_EQ(GameFile("version.ini"), "3187\r\n" + std::to_string(3 + pakEntry.size()) + "\r\n");
+    EXPECT_TRUE(GameFile("res.pak") == "old" + pakEntry);
+    EXPECT_EQ(GameFile("data/readme.txt"), "hello");
+    EXPECT_FALSE(fs::exists(Game() / "patch" / "hvmanualpatch.zip"));
+}
+
+// patchkit.exe seals to the same bytes as the native build and checks the digest with the
+// Windows crypto API.
+TEST_F(ApplicationTest, PatchkitExeSealsAndChecksTheSignatureLikeTheNativeBuild) {
+    const fs::path patchkitExe = EnvironmentValue("QRT_PATCHKIT_EXE");
+    ASSERT_TRUE(fs::exists(patchkitExe)) << "patchkit.exe not found: build the win32 preset";
+    MakePackage({{"readme.txt", "new"}});
+    fs::rename(m_package, m_work / "unsigned.exe");
+    SignPackage(m_work, "native.exe");
+    fs::copy_file(m_work / "native.exe", m_package);
+    ASSERT_TRUE(RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' seal native.exe"));
+
+    const auto patchkit = [&](const std::vector<std::string>& arguments) {
+        std::vector<std::string> command = {patchkitExe.string()};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return g_session->RunWine(command, 60);
+    };
+    const WineSession::Result sealed = patchkit({"seal", Updater()});
+    EXPECT_EQ(sealed.exitCode, 0) << sealed.output;
+    EXPECT_TRUE(ReadBinaryFile(m_package) == ReadBinaryFile(m_work / "native.exe"));
+    const WineSession::Result inspected = patchkit({"inspect", Updater(), "--verify"});
+    EXPECT_EQ(inspected.exitCode, 0) << inspected.output;
+    EXPECT_NE(inspected.output.find("Signature  sha256, sealed, digest matches the file"),
+              std::string::npos)
+        << inspected.output;
+
+    std::string changed = ReadBinaryFile(m_package);
+    changed[changed.size() / 2] ^= 1;
+    ASSERT_TRUE(WriteBinaryFile(m_package, changed));
+    const WineSession::Result mismatch = patchkit({"inspect", Updater(), "--json"});
+    EXPECT_EQ(mismatch.exitCode, 1);
+    EXPECT_NE(mismatch.output.find("\"digest_matches\": false"), std::string::npos)
+        << mismatch.output;
+}
+
 // ---- a package made by patchkit diff from two releases
 
 // Every file and folder below root as Windows names them (ASCII letters in lower case), without

@@ -12,6 +12,14 @@ namespace pktest {
 // The smallest program file patchkit accepts as a stub: DOS header, PE headers, one section.
 std::string MinimalPeImage();
 
+// What a signing tool makes of a file: zeros up to a multiple of 8 bytes, then a certificate table
+// with one entry holding signature (padded to 8 bytes), named by the security directory.
+std::string AttachSignature(const std::string& file, const std::string& signature);
+
+// A DER PKCS#7 SignedData shaped like an Authenticode signature but signing nothing: its
+// certificates field holds filler bytes, its signer optionally an unauthenticated attribute.
+std::string ShapedSignature(const std::string& filler, bool unauthenticatedAttribute = false);
+
 // Bytes that deflate cannot shrink.
 std::string NoiseData(std::size_t size, std::uint32_t seed = 7);
 

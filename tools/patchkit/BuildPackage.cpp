@@ -194,7 +194,8 @@ bool OpenStub(const fs::path& path, FileHandle& file, StubImage& stub, std::stri
 
 // Image, archive and trailer into the file at temporary; the caller removes it on failure.
 bool WritePackage(const BuildRequest& request, const PackageContents& contents, std::FILE* stub,
-                  std::int64_t imageLength, const fs::path& temporary, std::string& error) {
+                  const StubImage& image, const fs::path& temporary, std::string& error) {
+    const std::int64_t imageLength = image.imageLength;
     const std::string output = DisplayPath(request.output);
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
     FileHandle out = OpenFile(temporary, "wb");
@@ -203,7 +204,8 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
         return false;
     }
     if (stub != nullptr &&
-        (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get()))) {
+        (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get()) ||
+         (image.pe.Signed() && !ClearSecurityEntry(out.get(), image.pe)))) {
         error = output + ": the stub cannot be copied (is the disk full?)";
         return false;
     }
@@ -259,6 +261,12 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         error = stubName + ": too large; the archive must start within the first 4 GiB";
         return false;
     }
+    if (stub.pe.Signed()) {
+        // The signature cannot cover what is appended; the package is signed as a whole later.
+        remarks.push_back(Finding{Severity::Warning, "signature-removed", 0,
+                                  stubName + ": its signature is left out of the package; sign "
+                                             "the package, then run patchkit seal on it"});
+    }
     PackageContents contents;
     if (!CollectContents(request, contents, error) ||
         !JudgeContents(request, contents, remarks, error)) {
@@ -266,7 +274,7 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
     }
     fs::path temporary = request.output;
     temporary += ".partial";
-    if (!WritePackage(request, contents, stubFile.get(), stub.imageLength, temporary, error)) {
+    if (!WritePackage(request, contents, stubFile.get(), stub, temporary, error)) {
         RemoveFile(temporary);
         if (Stopped(request)) {
             error = "interrupted";

@@ -8,6 +8,7 @@
 #include "ReleaseCheck.h"
 #include "ReportPrinter.h"
 #include "RunPatch.h"
+#include "SealPackage.h"
 #include "TextConversion.h"
 
 #include <cstdio>
@@ -87,6 +88,26 @@ int RunBuild(BuildRequest request, bool quiet) {
     std::printf("%s: package for version %u (%s), applies to local version %u\n",
                 DisplayPath(request.output).c_str(), request.version,
                 VersionShown(request.version).c_str(), request.version - 1);
+    return 0;
+}
+
+int RunSeal(const fs::path& package) {
+    SealResult result;
+    std::string error;
+    std::atomic<bool> interrupted{false};
+    bool sealed = false;
+    {
+        InterruptWatcher watcher([&interrupted] { interrupted = true; });
+        sealed = SealPackage(package, result, error, &interrupted);
+    }
+    if (!sealed) {
+        PrintError("nothing written:\n" + error);
+        return 1;
+    }
+    std::printf("%s: sealed; the trailer (archive at byte %u, version %u) is the last 8 bytes of "
+                "the signature, the certificate table %u bytes\n",
+                DisplayPath(package).c_str(), result.trailer.archiveOffset,
+                result.trailer.packageVersion, result.tableSize);
     return 0;
 }
 

@@ -11,6 +11,8 @@
 
 // 0 when the package is written, 1 when it is refused or interrupted (Ctrl-C).
 int RunBuild(BuildRequest request, bool quiet);
+// 0 when the signed package is sealed, 1 when it is refused.
+int RunSeal(const std::filesystem::path& package);
 // 0 when the updater would apply the package cleanly, 1 otherwise. jobs: threads that verify.
 int RunInspect(const std::filesystem::path& package, bool verify, bool json, unsigned jobs,
                bool quiet);

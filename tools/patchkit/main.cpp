@@ -20,6 +20,7 @@ namespace {
 const char* const kUsage =
     "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
     "                      -o OUT.exe [--level 0-9] [--replace] [--jobs N] [--quiet]\n"
+    "       patchkit seal PACKAGE.exe\n"
     "       patchkit inspect PACKAGE.exe [--verify] [--json] [--jobs N] [--quiet]\n"
     "       patchkit apply PACKAGE.exe --game DIR\n"
     "       patchkit diff --old DIR --new DIR (--folder OUT_DIR | --stub STUB.exe -o OUT.exe\n"
@@ -92,6 +93,12 @@ int Run(int argc, const char* const* argv) {
     AddWorkOptions(*build, jobs, quiet);
 
     std::string package;
+    CLI::App* seal = app.add_subcommand(
+        "seal", "Make the trailer of a package signed after build the file's last bytes again, "
+                "inside the signature, which stays valid. The package is replaced in one step. "
+                "Exit 0 when sealed, 1 when refused.");
+    AddPackageArgument(*seal, package, "The signed package (program file) to seal");
+
     bool verify = false;
     bool json = false;
     CLI::App* inspect = app.add_subcommand(
@@ -157,8 +164,9 @@ int Run(int argc, const char* const* argv) {
     AddWorkOptions(*diff, diffCommand.build.work.jobs, diffCommand.quiet);
 
     const bool knownCommand =
-        argc > 1 && (build->check_name(argv[1]) || inspect->check_name(argv[1]) ||
-                     apply->check_name(argv[1]) || diff->check_name(argv[1]));
+        argc > 1 &&
+        (build->check_name(argv[1]) || seal->check_name(argv[1]) || inspect->check_name(argv[1]) ||
+         apply->check_name(argv[1]) || diff->check_name(argv[1]));
     if (argc > 1 && argv[1][0] != '-' && !knownCommand) {
         std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
         return 2;
@@ -179,6 +187,9 @@ int Run(int argc, const char* const* argv) {
         request.output = PathFromArgument(output);
         request.work.jobs = jobs;
         return RunBuild(request, quiet);
+    }
+    if (seal->parsed()) {
+        return RunSeal(PathFromArgument(package));
     }
     if (inspect->parsed()) {
         return RunInspect(PathFromArgument(package), verify, json, jobs, quiet);
