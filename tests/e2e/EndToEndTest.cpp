@@ -344,6 +344,40 @@ TEST_F(HeldTargetTest, ReadOnlyTargetGivesMessage10AtOnce) {
     ExpectNothingChanged();
 }
 
+// patchkit.exe deflates large files in blocks on several threads: its package has the native
+// build's bytes, and the real updater reads the joined blocks as one stream.
+TEST_F(ApplicationTest, PatchkitExePackageMatchesTheNativeBuildAndApplies) {
+    const std::string pak = testsupport::PatternedData((3u << 20) + 5);
+    fs::create_directories(m_work / "source" / "data");
+    ASSERT_TRUE(WriteBinaryFile(m_work / "source" / "res.pak", pak));
+    ASSERT_TRUE(WriteBinaryFile(m_work / "source" / "data" / "readme.txt", "hello"));
+    ASSERT_TRUE(
+        WriteBinaryFile(m_work / "stub.exe", ReadBinaryFile(EnvironmentValue("QRT_UPDATER_EXE"))));
+    const std::string native = (m_work / "native.exe").string();
+    const std::string nativeBuild =
+        std::string("'") + PATCHKIT_PROGRAM + "' build --quiet --jobs 1 --version 3187 --stub '" +
+        (m_work / "stub.exe").string() + "' --from '" + (m_work / "source").string() + "' -o '" +
+        native + "' >/dev/null";
+    ASSERT_EQ(std::system(nativeBuild.c_str()), 0) << nativeBuild;
+    const WineSession::Result built = g_session->RunWine(
+        {EnvironmentValue("QRT_PATCHKIT_EXE"), "build", "--jobs", "3", "--version", "3187",
+         "--stub", g_session->WindowsPath(m_work / "stub.exe"), "--from",
+         g_session->WindowsPath(m_work / "source"), "-o", Updater()},
+        120);
+    ASSERT_EQ(built.exitCode, 0) << built.output;
+    EXPECT_TRUE(ReadBinaryFile(m_package) == ReadBinaryFile(native))
+        << "patchkit.exe and the native patchkit wrote different bytes";
+
+    const std::string oldPak(1000, 'p');
+    WriteGameFile("res.pak", oldPak);
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_TRUE(GameFile("res.pak") == oldPak + pak);
+    EXPECT_EQ(GameFile("data/readme.txt"), "hello");
+    EXPECT_EQ(GameFile("version.ini"),
+              "3187\r\n" + std::to_string(oldPak.size() + pak.size()) + "\r\n");
+}
+
 // A cancel waits for the file entry being written, then nothing further happens; the worker keeps
 // reporting progress under the lock while the cancel waits, which must not deadlock.
 TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppliesEverything) {
