@@ -310,9 +310,15 @@ TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppli
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     const std::string build = EnvironmentValue("QRT_E2E_BUILD");
-    if (const std::string why = WineSession::WhyHostCannotRun(build); !why.empty()) {
-        std::cout << "skipped: the " << build << " build cannot run here: " << why << "\n";
+    const WineSession::Result host = WineSession::CheckHost(build);
+    if (host.exitCode == WineSession::kHostCannotRun) {
+        std::cout << "skipped: the " << build << " build cannot run here: " << host.output;
         return kSkipped;
+    }
+    if (host.exitCode != 0) {
+        std::cout << "cannot tell whether this host runs the '" << build
+                  << "' build (QRT_E2E_BUILD): " << host.output << "\n";
+        return 1;
     }
     ::testing::AddGlobalTestEnvironment(new WineEnvironment);
     return RUN_ALL_TESTS();

@@ -17,8 +17,6 @@ namespace {
 constexpr int kDriverTimeoutSeconds = 120;
 constexpr int kPrefixTimeoutSeconds = 180;
 constexpr int kHostCheckTimeoutSeconds = 30;
-// The exit code of script/wine-host when this host cannot run a build.
-constexpr int kHostCannotRun = 3;
 
 // Code page 936 from the locale. A home of its own keeps the prefix's Desktop (the folder
 // browser's first choice) off the real home.
@@ -92,13 +90,8 @@ std::string WineSession::StartDisplay() {
     return {};
 }
 
-std::string WineSession::WhyHostCannotRun(const std::string& build) {
-    const Result check = Run({QRT_WINE_HOST, "check", build}, kHostCheckTimeoutSeconds);
-    if (check.exitCode == 0)
-        return {};
-    if (check.exitCode == kHostCannotRun)
-        return check.output.substr(0, check.output.find('\n'));
-    return "script/wine-host check " + build + " failed: " + check.output;
+WineSession::Result WineSession::CheckHost(const std::string& build) {
+    return Run({QRT_WINE_HOST, "check", build}, kHostCheckTimeoutSeconds);
 }
 
 std::string WineSession::Start(const std::filesystem::path& workDirectory, const std::string& build,

@@ -14,8 +14,10 @@ public:
         std::string output;
     };
 
-    // Why this host cannot run the programs of build ("win32" or "win64"); empty when it can.
-    static std::string WhyHostCannotRun(const std::string& build);
+    // Whether this host runs the programs of build ("win32" or "win64"): exit code 0 when it
+    // does, kHostCannotRun with the reason as output when it does not, anything else on an error.
+    static constexpr int kHostCannotRun = 3;
+    static Result CheckHost(const std::string& build);
 
     // Makes the prefix under workDirectory for the programs of build, the driver among them.
     // Empty when the session is ready, else why not.
