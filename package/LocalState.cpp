@@ -127,7 +127,11 @@ bool WriteTemporaryState(const std::filesystem::path& path, const std::string& t
 } // namespace
 
 bool ReadLocalState(LocalState& state) {
-    FileHandle file = OpenFile(kLocalStateFileName, "rb");
+    return ReadLocalStateFile(kLocalStateFileName, state);
+}
+
+bool ReadLocalStateFile(const std::filesystem::path& path, LocalState& state) {
+    FileHandle file = OpenFile(path, "rb");
     std::string text;
     return file && ReadWholeFile(file.get(), text) && ParseLocalState(text, state);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 
 // The client's state between updates, kept in version.ini in the game directory.
 struct LocalState {
@@ -13,6 +14,8 @@ constexpr const char* kLocalStateFileName = "version.ini";
 // False when version.ini cannot be opened, its local version is 0, not a number or beyond 32 bits,
 // or its pak append offset is negative or beyond 64 bits. A missing second value reads as 0.
 bool ReadLocalState(LocalState& state);
+// The same from a version.ini elsewhere (the tools read other folders' state).
+bool ReadLocalStateFile(const std::filesystem::path& path, LocalState& state);
 // Replaces version.ini atomically (sibling temporary file, then rename); false on any failure,
 // which leaves the old file as it was.
 bool WriteLocalState(const LocalState& state);

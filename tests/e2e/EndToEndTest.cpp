@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -303,6 +304,142 @@ TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppli
     Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
     EXPECT_EQ(GameFile("version.ini"), "3187\r\n0\r\n");
     EXPECT_TRUE(GameFile("large.dat") == large);
+}
+
+// Runs a command through the shell in folder; true when it exits with 0. Its output goes to
+// tool-out.txt there.
+bool RunIn(const fs::path& folder, const std::string& command) {
+    const std::string line = "cd '" + folder.string() + "' && " + command + " >tool-out.txt 2>&1";
+    return std::system(line.c_str()) == 0;
+}
+
+// Signs folder/unsigned.exe into folder/signedName as a publisher would after build: a standard
+// tool, here with a throw-away certificate (folder/cert.pem).
+void SignPackage(const fs::path& folder, const std::string& signedName) {
+    ASSERT_TRUE(RunIn(folder, "openssl req -x509 -newkey ec -pkeyopt "
+                              "ec_paramgen_curve:prime256v1 -nodes -keyout key.pem -out cert.pem "
+                              "-days 2 -subj /CN=Publisher -addext extendedKeyUsage=codeSigning"));
+    ASSERT_TRUE(RunIn(folder, "osslsigncode sign -certs cert.pem -key key.pem -in unsigned.exe "
+                              "-out " +
+                                  signedName))
+        << ReadBinaryFile(folder / "tool-out.txt");
+}
+
+// Signed after build and then sealed by patchkit: the updater applies the package exactly as the
+// unsigned one.
+TEST_F(ApplicationTest, SignedAndSealedPackageAppliesLikeTheUnsignedOne) {
+    const std::string pakEntry = testsupport::PatternedData(300000);
+    MakePackage({{"res.pak", pakEntry}, {"data/", ""}, {"data/readme.txt", "hello"}});
+    const std::string unsignedPackage = ReadBinaryFile(m_package);
+    fs::rename(m_package, m_work / "unsigned.exe");
+    SignPackage(m_work, "QRTManualPatch.exe");
+    ASSERT_TRUE(RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' seal QRTManualPatch.exe"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    ASSERT_TRUE(RunIn(m_work, "osslsigncode verify -CAfile cert.pem -in QRTManualPatch.exe"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    const std::string sealedPackage = ReadBinaryFile(m_package);
+    ASSERT_GT(sealedPackage.size(), unsignedPackage.size());
+    ASSERT_EQ(sealedPackage.substr(sealedPackage.size() - 8),
+              unsignedPackage.substr(unsignedPackage.size() - 8));
+
+    WriteGameFile("res.pak", "old");
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_EQ(GameFile("version.ini"), "3187\r\n" + std::to_string(3 + pakEntry.size()) + "\r\n");
+    EXPECT_TRUE(GameFile("res.pak") == "old" + pakEntry);
+    EXPECT_EQ(GameFile("data/readme.txt"), "hello");
+    EXPECT_FALSE(fs::exists(Game() / "patch" / "hvmanualpatch.zip"));
+}
+
+// patchkit.exe seals to the same bytes as the native build and checks the digest with the
+// Windows crypto API.
+TEST_F(ApplicationTest, PatchkitExeSealsAndChecksTheSignatureLikeTheNativeBuild) {
+    const fs::path patchkitExe = EnvironmentValue("QRT_PATCHKIT_EXE");
+    ASSERT_TRUE(fs::exists(patchkitExe)) << "patchkit.exe not found: build the Windows presets";
+    MakePackage({{"readme.txt", "new"}});
+    fs::rename(m_package, m_work / "unsigned.exe");
+    SignPackage(m_work, "native.exe");
+    fs::copy_file(m_work / "native.exe", m_package);
+    ASSERT_TRUE(RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' seal native.exe"));
+
+    const auto patchkit = [&](const std::vector<std::string>& arguments) {
+        std::vector<std::string> command = {patchkitExe.string()};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return g_session->RunWine(command, 60);
+    };
+    const WineSession::Result sealed = patchkit({"seal", Updater()});
+    EXPECT_EQ(sealed.exitCode, 0) << sealed.output;
+    EXPECT_TRUE(ReadBinaryFile(m_package) == ReadBinaryFile(m_work / "native.exe"));
+    const WineSession::Result inspected = patchkit({"inspect", Updater(), "--verify"});
+    EXPECT_EQ(inspected.exitCode, 0) << inspected.output;
+    EXPECT_NE(inspected.output.find("Signature  sha256, sealed, digest matches the file"),
+              std::string::npos)
+        << inspected.output;
+
+    std::string changed = ReadBinaryFile(m_package);
+    changed[changed.size() / 2] ^= 1;
+    ASSERT_TRUE(WriteBinaryFile(m_package, changed));
+    const WineSession::Result mismatch = patchkit({"inspect", Updater(), "--json"});
+    EXPECT_EQ(mismatch.exitCode, 1);
+    EXPECT_NE(mismatch.output.find("\"digest_matches\": false"), std::string::npos)
+        << mismatch.output;
+}
+
+// ---- a package made by patchkit diff from two releases
+
+// Every file and folder below root as Windows names them (ASCII letters in lower case), without
+// version.ini and the updater's work folder: contents, or "<folder>".
+std::map<std::string, std::string> GameFilesOf(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::string name = item.path().lexically_relative(root).generic_u8string();
+        for (char& c : name) {
+            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        if (name != "version.ini" && name != "patch" && name.rfind("patch/", 0) != 0) {
+            files[name] = item.is_directory() ? "<folder>" : ReadBinaryFile(item.path());
+        }
+    }
+    return files;
+}
+
+TEST_F(ApplicationTest, PackageMadeByDiffTurnsTheOldReleaseIntoTheNewOne) {
+    const fs::path oldRelease = m_work / "old";
+    const fs::path newRelease = m_work / "new";
+    const std::string pak = testsupport::PatternedData(200000, 3);
+    const std::string appended = testsupport::PatternedData(1300000, 4);
+    const std::vector<std::pair<std::string, std::string>> oldFiles = {
+        {"version.ini", "3186\r\n0\r\n"}, {"res.pak", pak},        {"readme.txt", "old"},
+        {"data/Same.txt", "same"},        {"data/中文.txt", "旧"},
+    };
+    const std::vector<std::pair<std::string, std::string>> newFiles = {
+        {"version.ini", "3187\r\n0\r\n"}, {"res.pak", pak + appended},
+        {"readme.txt", "the new readme"}, {"data/same.txt", "same"},
+        {"data/中文.txt", "新"},          {"data/新建/深层/文件.txt", "deep"},
+    };
+    const auto put = [](const fs::path& path, const std::string& bytes) {
+        fs::create_directories(path.parent_path());
+        return WriteBinaryFile(path, bytes);
+    };
+    for (const auto& [name, bytes] : oldFiles) {
+        ASSERT_TRUE(put(oldRelease / fs::u8path(name), bytes));
+        ASSERT_TRUE(put(Game() / fs::u8path(name), bytes));
+    }
+    for (const auto& [name, bytes] : newFiles) {
+        ASSERT_TRUE(put(newRelease / fs::u8path(name), bytes));
+    }
+    fs::create_directories(newRelease / "empty");
+
+    const std::string diff = std::string("'") + PATCHKIT_PROGRAM + "' diff --old '" +
+                             oldRelease.string() + "' --new '" + newRelease.string() +
+                             "' --stub '" + EnvironmentValue("QRT_UPDATER_EXE") + "' -o '" +
+                             m_package.string() + "' --check";
+    ASSERT_EQ(std::system(diff.c_str()), 0) << diff;
+
+    Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_EQ(GameFile("version.ini"),
+              "3187\r\n" + std::to_string(pak.size() + appended.size()) + "\r\n");
+    EXPECT_TRUE(GameFilesOf(Game()) == GameFilesOf(newRelease)) << "the game differs from NEW";
 }
 
 } // namespace

@@ -5,46 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using pktest::Contains;
+using pktest::Outcome;
+using pktest::Patchkit;
 using pktest::PutFile;
+using pktest::TreeOf;
 using pktest::Utf8Path;
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs the real program in the current folder; arguments are passed through the shell.
-Outcome Patchkit(const std::string& arguments) {
-    const std::string command = std::string("'") + PATCHKIT_PROGRAM + "' " + arguments +
-                                " >patchkit-out.txt 2>patchkit-err.txt";
-    const int status = std::system(command.c_str());
-    Outcome outcome;
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.out = testsupport::ReadBinaryFile("patchkit-out.txt");
-    outcome.err = testsupport::ReadBinaryFile("patchkit-err.txt");
-    return outcome;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// Every file and folder below root, by UTF-8 relative path: contents, or "<folder>".
-std::map<std::string, std::string> TreeOf(const fs::path& root) {
-    std::map<std::string, std::string> tree;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        const std::string name = item.path().lexically_relative(root).generic_u8string();
-        tree[name] = item.is_directory() ? "<folder>" : testsupport::ReadBinaryFile(item.path());
-    }
-    return tree;
+// Runs a tool through the shell in the current folder; its exit code, its output in tool-out.txt.
+int Shell(const std::string& command) {
+    const int status = std::system((command + " >tool-out.txt 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class CommandLineTest : public ::testing::Test {
@@ -122,11 +99,18 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         {"frob", "unknown command 'frob'"},
         {"inspect stub.exe --frob", "--frob"},
         {"inspect", "package is required"},
+        {"seal", "package is required"},
+        {"seal stub.exe --frob", "--frob"},
         {"build --stub stub.exe --version 3187 -o out.exe", "[--from,--zip] is required"},
         {"build --stub stub.exe --version 3187 --from . --zip stub.exe -o out.exe", "2 were given"},
         {"build --stub stub.exe --version 3187 --from . -o out.exe --level 10", "--level"},
         {"build --stub stub.exe --version 4294967296 --from . -o out.exe", "--version"},
         {"apply stub.exe --game missing", "--game"},
+        {"diff --old . --new .", "[--folder,--stub] is required"},
+        {"diff --old . --new . --folder out --stub stub.exe -o p.exe", "excludes --folder"},
+        {"diff --old . --new . --folder out --replace", "--replace requires --stub"},
+        {"diff --old . --new . --stub stub.exe", "--stub requires --output"},
+        {"diff --old . --new missing --folder out", "--new"},
     };
     for (const auto& [arguments, says] : usageErrors) {
         SCOPED_TRACE(arguments);
@@ -159,6 +143,62 @@ TEST_F(CommandLineTest, RefusalsAndFindingsExitWithOne) {
     EXPECT_EQ(applied.exitCode, 1);
     EXPECT_EQ(applied.err, "读取补丁文件失败！\n");
     EXPECT_EQ(testsupport::ReadBinaryFile("game/version.ini"), "3186\r\n0\r\n");
+}
+
+// A publisher's release: build, sign with a standard tool (Debian's osslsigncode, a throw-away
+// certificate), seal, inspect, apply. The sealed package applies exactly as the unsigned one.
+TEST_F(CommandLineTest, SignedAndSealedPackageVerifiesAndAppliesLikeTheUnsignedOne) {
+    ASSERT_EQ(Shell("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                    "-keyout key.pem -out cert.pem -days 2 -subj /CN=Publisher "
+                    "-addext extendedKeyUsage=codeSigning"),
+              0)
+        << testsupport::ReadBinaryFile("tool-out.txt");
+    ASSERT_TRUE(PutFile("source/data/notice.txt", "notice"));
+    ASSERT_TRUE(PutFile("source/res.pak", pktest::NoiseData(20000)));
+    ASSERT_EQ(Patchkit("build --stub stub.exe --version 3187 --from source -o p.exe").exitCode, 0);
+    fs::copy("game", "unsigned-game", fs::copy_options::recursive);
+    ASSERT_EQ(Patchkit("apply p.exe --game unsigned-game").exitCode, 0);
+
+    for (const std::string options : {"-h sha1", "-h sha256 -addUnauthenticatedBlob"}) {
+        SCOPED_TRACE(options);
+        fs::remove("s.exe");
+        ASSERT_EQ(Shell("osslsigncode sign -certs cert.pem -key key.pem " + options +
+                        " -in p.exe -out s.exe"),
+                  0)
+            << testsupport::ReadBinaryFile("tool-out.txt");
+        const Outcome unsealed = Patchkit("inspect s.exe");
+        EXPECT_EQ(unsealed.exitCode, 1);
+        EXPECT_TRUE(Contains(unsealed.out, "run patchkit seal on it [not-sealed]")) << unsealed.out;
+
+        const Outcome sealed = Patchkit("seal s.exe");
+        ASSERT_EQ(sealed.exitCode, 0) << sealed.err;
+        EXPECT_EQ(Shell("osslsigncode verify -CAfile cert.pem -in s.exe"), 0)
+            << testsupport::ReadBinaryFile("tool-out.txt");
+        EXPECT_FALSE(Contains(testsupport::ReadBinaryFile("tool-out.txt"), "invalid PE checksum"));
+        const Outcome inspected = Patchkit("inspect s.exe --verify --json");
+        EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
+        const std::string algorithm = options.substr(3, options.find(' ', 3) - 3);
+        EXPECT_TRUE(Contains(inspected.out, "\"signature\": {\n    \"present\": true,\n    "
+                                            "\"sealed\": true,\n    \"digest_algorithm\": \"" +
+                                                algorithm + "\",\n    \"digest_matches\": true"))
+            << inspected.out;
+        const Outcome again = Patchkit("seal s.exe");
+        EXPECT_EQ(again.exitCode, 1);
+        EXPECT_TRUE(Contains(again.err, "is already sealed")) << again.err;
+    }
+
+    ASSERT_EQ(Patchkit("apply s.exe --game game").exitCode, 0);
+    EXPECT_EQ(TreeOf("game"), TreeOf("unsigned-game"));
+
+    std::string changed = testsupport::ReadBinaryFile("s.exe");
+    changed[0x400 + 100] ^= 1; // a byte of the archive
+    ASSERT_TRUE(PutFile("s.exe", changed));
+    const Outcome inspected = Patchkit("inspect s.exe");
+    EXPECT_EQ(inspected.exitCode, 1);
+    EXPECT_TRUE(
+        Contains(inspected.out, "Signature  sha256, sealed, digest does not match the file"))
+        << inspected.out;
+    EXPECT_TRUE(Contains(inspected.out, "[digest-mismatch]")) << inspected.out;
 }
 
 } // namespace

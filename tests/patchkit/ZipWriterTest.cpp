@@ -37,7 +37,7 @@ protected:
             EXPECT_TRUE(pktest::PutFile(sourceFile, source.data));
             EXPECT_TRUE(source.directory
                             ? writer.AddDirectory(source.name, error)
-                            : writer.AddFile(source.name, sourceFile, source.data.size(), error))
+                            : writer.AddFile(source.name, sourceFile, 0, source.data.size(), error))
                 << error;
         }
         EXPECT_TRUE(writer.Finish(error)) << error;
@@ -204,12 +204,16 @@ TEST_F(ZipWriterTest, RefusesASourceThatChangedSinceItWasListed) {
     FileHandle file = OpenFile("archive.zip", "wb");
     ZipWriter writer(file.get(), 0, 6);
     std::string error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "source", 6, error));
+    EXPECT_FALSE(writer.AddFile("a.txt", "source", 0, 6, error));
     EXPECT_NE(error.find("source: became shorter"), std::string::npos) << error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "source", 4, error));
+    EXPECT_FALSE(writer.AddFile("a.txt", "source", 0, 4, error));
     EXPECT_NE(error.find("source: grew"), std::string::npos) << error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "missing", 4, error));
+    EXPECT_FALSE(writer.AddFile("a.txt", "missing", 0, 4, error));
     EXPECT_NE(error.find("missing: cannot be opened"), std::string::npos) << error;
+    // A slice may end before its source does, but not after.
+    EXPECT_TRUE(writer.AddFile("b.pak", "source", 1, 3, error)) << error;
+    EXPECT_FALSE(writer.AddFile("c.pak", "source", 3, 3, error));
+    EXPECT_NE(error.find("source: became shorter"), std::string::npos) << error;
 }
 
 } // namespace

@@ -29,37 +29,13 @@ bool SameFile(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, failure) && !failure;
 }
 
-// Whether path lies inside folder (both need not exist yet).
-bool IsInside(const fs::path& path, const fs::path& folder) {
-    std::error_code failure;
-    const fs::path fullPath = fs::weakly_canonical(path, failure);
-    if (failure) {
-        return false;
-    }
-    const fs::path fullFolder = fs::weakly_canonical(folder, failure);
-    if (failure) {
-        return false;
-    }
-    auto pathPart = fullPath.begin();
-    for (const fs::path& folderPart : fullFolder) {
-        if (folderPart.empty()) {
-            continue; // the empty last element of a path that ends in a separator
-        }
-        if (pathPart == fullPath.end() || *pathPart != folderPart) {
-            return false;
-        }
-        ++pathPart;
-    }
-    return true;
-}
-
 bool RefuseOutputOverInput(const BuildRequest& request, std::string& error) {
     const std::string output = DisplayPath(request.output);
     if (SameFile(request.output, request.stub)) {
         error = output + ": the output would overwrite the stub it is built from";
     } else if (!request.fromArchive.empty() && SameFile(request.output, request.fromArchive)) {
         error = output + ": the output would overwrite the archive it is built from";
-    } else if (!request.fromFolder.empty() && IsInside(request.output, request.fromFolder)) {
+    } else if (!request.fromFolder.empty() && IsInsideFolder(request.output, request.fromFolder)) {
         error = output + ": the output would be written into the folder being packed";
     } else {
         return false;
@@ -85,7 +61,21 @@ bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count,
     return count == 0;
 }
 
+void ListSourceEntries(PackageContents& contents) {
+    for (const SourceEntry& source : contents.folderEntries) {
+        ArchiveEntry entry;
+        entry.storedName = source.storedName;
+        entry.size = source.size;
+        contents.entries.push_back(entry);
+    }
+}
+
 bool CollectContents(const BuildRequest& request, PackageContents& contents, std::string& error) {
+    if (!request.fromEntries.empty()) {
+        contents.folderEntries = request.fromEntries;
+        ListSourceEntries(contents);
+        return true;
+    }
     if (!request.fromFolder.empty()) {
         if (!CollectSourceFolder(request.fromFolder, contents.folderEntries, error)) {
             return false;
@@ -97,12 +87,7 @@ bool CollectContents(const BuildRequest& request, PackageContents& contents, std
                                                       "open a package without entries";
             return false;
         }
-        for (const SourceEntry& source : contents.folderEntries) {
-            ArchiveEntry entry;
-            entry.storedName = source.storedName;
-            entry.size = source.size;
-            contents.entries.push_back(entry);
-        }
+        ListSourceEntries(contents);
         return true;
     }
     FileHandle archive = OpenFile(request.fromArchive, "rb");
@@ -166,9 +151,9 @@ bool WriteArchive(const BuildRequest& request, const PackageContents& contents, 
     ZipWriter writer(out, archiveStart, request.level, request.limits);
     writer.StopWhen(request.stop);
     for (const SourceEntry& entry : contents.folderEntries) {
-        const bool added = entry.directory
-                               ? writer.AddDirectory(entry.storedName, error)
-                               : writer.AddFile(entry.storedName, entry.path, entry.size, error);
+        const bool added = entry.directory ? writer.AddDirectory(entry.storedName, error)
+                                           : writer.AddFile(entry.storedName, entry.path,
+                                                            entry.offset, entry.size, error);
         if (!added) {
             return false;
         }
@@ -176,9 +161,24 @@ bool WriteArchive(const BuildRequest& request, const PackageContents& contents, 
     return writer.Finish(error);
 }
 
+bool OpenStub(const fs::path& path, FileHandle& file, StubImage& stub, std::string& error) {
+    file = OpenFile(path, "rb");
+    std::string reason;
+    if (!file) {
+        error = DisplayPath(path) + ": cannot be opened";
+        return false;
+    }
+    if (!ExamineStub(file.get(), stub, reason)) {
+        error = DisplayPath(path) + ": " + reason;
+        return false;
+    }
+    return true;
+}
+
 // Image, archive and trailer into the file at temporary; the caller removes it on failure.
 bool WritePackage(const BuildRequest& request, const PackageContents& contents, std::FILE* stub,
-                  std::int64_t imageLength, const fs::path& temporary, std::string& error) {
+                  const StubImage& image, const fs::path& temporary, std::string& error) {
+    const std::int64_t imageLength = image.imageLength;
     const std::string output = DisplayPath(request.output);
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
     FileHandle out = OpenFile(temporary, "wb");
@@ -186,7 +186,9 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
         error = DisplayPath(temporary) + ": cannot be created";
         return false;
     }
-    if (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get())) {
+    if (stub != nullptr &&
+        (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get()) ||
+         (image.pe.Signed() && !ClearSecurityEntry(out.get(), image.pe)))) {
         error = output + ": the stub cannot be copied (is the disk full?)";
         return false;
     }
@@ -227,15 +229,9 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         return false;
     }
     const std::string stubName = DisplayPath(request.stub);
-    FileHandle stubFile = OpenFile(request.stub, "rb");
-    StubImage stub;
-    std::string reason;
-    if (!stubFile) {
-        error = stubName + ": cannot be opened";
-        return false;
-    }
-    if (!ExamineStub(stubFile.get(), stub, reason)) {
-        error = stubName + ": " + reason;
+    FileHandle stubFile;
+    StubImage stub; // without a stub, the archive starts the file
+    if (!request.stub.empty() && !OpenStub(request.stub, stubFile, stub, error)) {
         return false;
     }
     if (stub.carriesPackage && !request.replace) {
@@ -248,6 +244,12 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         error = stubName + ": too large; the archive must start within the first 4 GiB";
         return false;
     }
+    if (stub.pe.Signed()) {
+        // The signature cannot cover what is appended; the package is signed as a whole later.
+        remarks.push_back(Finding{Severity::Warning, "signature-removed", 0,
+                                  stubName + ": its signature is left out of the package; sign "
+                                             "the package, then run patchkit seal on it"});
+    }
     PackageContents contents;
     if (!CollectContents(request, contents, error) ||
         !JudgeContents(request, contents, remarks, error)) {
@@ -255,7 +257,7 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
     }
     fs::path temporary = request.output;
     temporary += ".partial";
-    if (!WritePackage(request, contents, stubFile.get(), stub.imageLength, temporary, error)) {
+    if (!WritePackage(request, contents, stubFile.get(), stub, temporary, error)) {
         RemoveFile(temporary);
         if (Stopped(request)) {
             error = "interrupted";
@@ -268,4 +270,12 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         return false;
     }
     return true;
+}
+
+bool JudgeSourceEntries(const std::vector<SourceEntry>& entries, std::vector<Finding>& remarks,
+                        std::string& error) {
+    PackageContents contents;
+    contents.folderEntries = entries;
+    ListSourceEntries(contents);
+    return JudgeContents(BuildRequest(), contents, remarks, error);
 }

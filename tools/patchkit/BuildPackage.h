@@ -1,6 +1,7 @@
 #pragma once
 
 #include "InspectPackage.h"
+#include "SourceFolder.h"
 #include "ZipWriter.h"
 
 #include <atomic>
@@ -10,11 +11,13 @@
 #include <vector>
 
 struct BuildRequest {
+    // Empty for a package of archive and trailer only: the engine reads it, nothing can run it.
     std::filesystem::path stub;
     std::uint32_t version = 0;
-    // The entries come from exactly one of these two.
+    // The entries come from exactly one of these three.
     std::filesystem::path fromFolder;
     std::filesystem::path fromArchive;
+    std::vector<SourceEntry> fromEntries; // prepared by the caller, in archive order
     std::filesystem::path output;
     int level = 6;
     // Swap the package the stub already carries for the new one.
@@ -30,3 +33,8 @@ struct BuildRequest {
 // Notes and warnings (names written in lower case, folders the package does not create) go to
 // remarks, their texts naming the file.
 bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error);
+
+// The checks build makes on the names and kinds of entries prepared by the caller: false, with
+// every refusal naming its file; notes and warnings go to remarks.
+bool JudgeSourceEntries(const std::vector<SourceEntry>& entries, std::vector<Finding>& remarks,
+                        std::string& error);

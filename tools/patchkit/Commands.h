@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BuildPackage.h"
+#include "ReleaseDiff.h"
 
 #include <filesystem>
 
@@ -8,7 +9,21 @@
 
 // 0 when the package is written, 1 when it is refused or interrupted (Ctrl-C).
 int RunBuild(BuildRequest request);
+// 0 when the signed package is sealed, 1 when it is refused.
+int RunSeal(const std::filesystem::path& package);
 // 0 when the updater would apply the package cleanly, 1 otherwise.
 int RunInspect(const std::filesystem::path& package, bool verify, bool json);
 // The updater's run on the game folder: 0 when applied, 1 after a message or a cancel.
 int RunApply(const std::filesystem::path& package, const std::filesystem::path& gameFolder);
+
+struct DiffCommand {
+    DiffRequest diff;
+    std::filesystem::path folder; // write the update folder here, or
+    BuildRequest build;           // the package (stub, output, level, replace)
+    bool check = false;
+    bool json = false;
+};
+
+// 0 when the update is written (and, with check, proven), 1 when refused, interrupted or when
+// the check finds a difference.
+int RunDiff(DiffCommand command);

@@ -71,20 +71,49 @@ void CheckMethod(const ArchiveEntry& entry, std::size_t number, std::vector<Find
     }
 }
 
-// Reads the trailer and locates the archive; adds a finding for whatever stands in the way.
-bool LocateArchive(std::FILE* file, PackageReport& report) {
-    report.fileLength = FileLength(file);
-    unsigned char bytes[kPackageTrailerSize];
-    if (report.fileLength < 0) {
-        Add(report.findings, Severity::Error, "unreadable", 0, "the file cannot be read");
-        return false;
+// Judges the signature; a signed package that is not sealed has its trailer in front of the
+// certificate table, which is where trailerEnd is then moved.
+void ExamineSignatureOf(std::FILE* file, PackageReport& report, std::int64_t& trailerEnd) {
+    report.signature = ExamineSignature(file, report.fileLength);
+    const SignatureReport& signature = report.signature;
+    if (!signature.present) {
+        return;
     }
-    if (report.fileLength < kPackageTrailerSize) {
+    PeImage image;
+    PackageTrailer trailer;
+    if (!signature.sealed) {
+        const bool trailerFound = ReadPeImage(file, report.fileLength, image) &&
+                                  FindTrailerBeforeSignature(file, image, trailer, trailerEnd);
+        Add(report.findings, Severity::Error, "not-sealed", 0,
+            trailerFound ? "the package is signed but not sealed: its last 8 bytes belong to the "
+                           "signature, not to the trailer, so the updater refuses it; run "
+                           "patchkit seal on it"
+                         : "the package is signed, but no trailer precedes its signature and "
+                           "none is sealed in it");
+    }
+    if (!signature.problem.empty()) {
+        Add(report.findings, Severity::Error, "bad-signature", 0, signature.problem);
+    } else if (signature.digest == SignatureReport::Digest::Differs) {
+        Add(report.findings, Severity::Error, "digest-mismatch", 0,
+            "the file was changed after it was signed: its image hash differs from the "
+            "signature's digest; sign it again, then seal it");
+    } else if (signature.digest == SignatureReport::Digest::NotChecked) {
+        Add(report.findings, Severity::Warning, "digest-not-checked", 0,
+            "this build cannot compute the signature's digest algorithm " +
+                signature.digestAlgorithm + ", so the digest is not checked");
+    }
+}
+
+// Reads the trailer that ends at trailerEnd and locates the archive; adds a finding for whatever
+// stands in the way.
+bool LocateArchive(std::FILE* file, std::int64_t trailerEnd, PackageReport& report) {
+    unsigned char bytes[kPackageTrailerSize];
+    if (trailerEnd < kPackageTrailerSize) {
         Add(report.findings, Severity::Error, "bad-trailer", 0,
             "the file is shorter than the 8-byte trailer");
         return false;
     }
-    if (!SeekFile(file, report.fileLength - kPackageTrailerSize) ||
+    if (!SeekFile(file, trailerEnd - kPackageTrailerSize) ||
         std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) {
         Add(report.findings, Severity::Error, "unreadable", 0, "the trailer cannot be read");
         return false;
@@ -95,7 +124,7 @@ bool LocateArchive(std::FILE* file, PackageReport& report) {
         Add(report.findings, Severity::Error, "bad-trailer", 0,
             "the package version is 0, which no client can be updated to");
     }
-    const std::int64_t archiveEnd = report.fileLength - kPackageTrailerSize;
+    const std::int64_t archiveEnd = trailerEnd - kPackageTrailerSize;
     if (report.trailer.archiveOffset > archiveEnd) {
         Add(report.findings, Severity::Error, "bad-trailer", 0,
             "the archive offset " + std::to_string(report.trailer.archiveOffset) +
@@ -208,7 +237,14 @@ PackageReport InspectPackage(const std::filesystem::path& package, bool verify) 
         Add(report.findings, Severity::Error, "unreadable", 0, "the file cannot be opened");
         return report;
     }
-    if (!LocateArchive(file.get(), report)) {
+    report.fileLength = FileLength(file.get());
+    if (report.fileLength < 0) {
+        Add(report.findings, Severity::Error, "unreadable", 0, "the file cannot be read");
+        return report;
+    }
+    std::int64_t trailerEnd = report.fileLength;
+    ExamineSignatureOf(file.get(), report, trailerEnd);
+    if (!LocateArchive(file.get(), trailerEnd, report)) {
         return report;
     }
     if (report.archiveLength == 0) {

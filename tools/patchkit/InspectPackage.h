@@ -2,6 +2,7 @@
 
 #include "ArchiveReader.h"
 #include "EntryName.h"
+#include "PackageSignature.h"
 #include "PackageTrailer.h"
 
 #include <cstdint>
@@ -36,6 +37,7 @@ struct PackageReport {
     PackageTrailer trailer;
     std::int64_t archiveLength = -1; // -1 when the trailer does not locate an archive
     bool verified = false;
+    SignatureReport signature;
     std::vector<EntryReport> entries;
     std::vector<Finding> findings;
 

@@ -70,6 +70,23 @@ std::string VersionWithShown(std::uint32_t version) {
     return std::to_string(version) + " (" + VersionShown(version) + ")";
 }
 
+std::string SignatureLine(const SignatureReport& signature) {
+    if (!signature.present) {
+        return "none";
+    }
+    std::string line = signature.digestAlgorithm.empty() ? "unreadable" : signature.digestAlgorithm;
+    line += signature.sealed ? ", sealed" : ", not sealed";
+    switch (signature.digest) {
+    case SignatureReport::Digest::Matches:
+        return line + ", digest matches the file";
+    case SignatureReport::Digest::Differs:
+        return line + ", digest does not match the file";
+    case SignatureReport::Digest::NotChecked:
+        break;
+    }
+    return line + ", digest not checked";
+}
+
 std::string FindingLine(const Finding& finding) {
     std::string line = "  " + Left(SeverityName(finding.severity), 8) + ' ';
     if (finding.entry != 0) {
@@ -107,6 +124,9 @@ std::string ReportAsText(const PackageReport& report) {
         text += "Trailer  archive at byte " + std::to_string(trailer.archiveOffset) + ", version " +
                 VersionWithShown(trailer.packageVersion) + ", applies to local version " +
                 VersionWithShown(trailer.packageVersion - 1) + '\n';
+    }
+    if (report.fileLength >= 0) {
+        text += "Signature  " + SignatureLine(report.signature) + '\n';
     }
     if (report.archiveLength >= 0) {
         text += "Archive  " + std::to_string(report.archiveLength) + " bytes, " +
@@ -169,6 +189,26 @@ std::string ReportAsJson(const PackageReport& report) {
     } else {
         json.Null();
     }
+    json.Key("signature");
+    const SignatureReport& signature = report.signature;
+    json.BeginObject();
+    json.Key("present");
+    json.Bool(signature.present);
+    json.Key("sealed");
+    json.Bool(signature.sealed);
+    json.Key("digest_algorithm");
+    if (signature.digestAlgorithm.empty()) {
+        json.Null();
+    } else {
+        json.String(signature.digestAlgorithm);
+    }
+    json.Key("digest_matches");
+    if (signature.digest == SignatureReport::Digest::NotChecked) {
+        json.Null();
+    } else {
+        json.Bool(signature.digest == SignatureReport::Digest::Matches);
+    }
+    json.EndObject();
     json.Key("archiveSize");
     SizeOrNull(json, report.archiveLength);
     json.Key("verified");

@@ -90,3 +90,26 @@ bool CollectSourceFolder(const fs::path& root, std::vector<SourceEntry>& entries
     });
     return true;
 }
+
+bool IsInsideFolder(const fs::path& path, const fs::path& folder) {
+    std::error_code failure;
+    const fs::path fullPath = fs::weakly_canonical(path, failure);
+    if (failure) {
+        return false;
+    }
+    const fs::path fullFolder = fs::weakly_canonical(folder, failure);
+    if (failure) {
+        return false;
+    }
+    auto pathPart = fullPath.begin();
+    for (const fs::path& folderPart : fullFolder) {
+        if (folderPart.empty()) {
+            continue; // the empty last element of a path that ends in a separator
+        }
+        if (pathPart == fullPath.end() || *pathPart != folderPart) {
+            return false;
+        }
+        ++pathPart;
+    }
+    return true;
+}

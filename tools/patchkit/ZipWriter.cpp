@@ -41,9 +41,10 @@ private:
     std::string m_bytes;
 };
 
-// Reads exactly size bytes in pieces, handing each to consume; the file must end right there.
+// Reads exactly size bytes in pieces, handing each to consume; a whole file must end right there,
+// a slice may be followed by more.
 template <typename Consume>
-bool ReadSource(std::FILE* source, const std::string& sourceName, std::uint64_t size,
+bool ReadSource(std::FILE* source, const std::string& sourceName, std::uint64_t size, bool slice,
                 unsigned char* buffer, const std::atomic<bool>* stop, Consume consume,
                 std::string& error) {
     std::uint64_t remaining = size;
@@ -65,7 +66,7 @@ bool ReadSource(std::FILE* source, const std::string& sourceName, std::uint64_t 
         }
         remaining -= piece;
     }
-    if (std::fgetc(source) != EOF) {
+    if (!slice && std::fgetc(source) != EOF) {
         error = sourceName + ": grew while it was read";
         return false;
     }
@@ -219,7 +220,8 @@ bool ZipWriter::StoreData(std::FILE* source, const std::string& sourceName, Entr
         crc = UpdateCrc(crc, bytes, count);
         return WriteBytes(bytes, count, error);
     };
-    if (!ReadSource(source, sourceName, entry.size, m_input.get(), m_stop, store, error)) {
+    if (!ReadSource(source, sourceName, entry.size, m_offset != 0, m_input.get(), m_stop, store,
+                    error)) {
         return false;
     }
     entry.compressedSize = entry.size;
@@ -253,8 +255,8 @@ bool ZipWriter::DeflateData(std::FILE* source, const std::string& sourceName, En
         } while (stream.avail_out == 0 || (last && result != Z_STREAM_END));
         return true;
     };
-    const bool compressed =
-        ReadSource(source, sourceName, entry.size, m_input.get(), m_stop, compress, error);
+    const bool compressed = ReadSource(source, sourceName, entry.size, m_offset != 0, m_input.get(),
+                                       m_stop, compress, error);
     deflateEnd(&stream);
     entry.compressedSize = m_position - dataStart;
     entry.crc = crc;
@@ -274,11 +276,16 @@ bool ZipWriter::AddDirectory(const std::string& name, std::string& error) {
 }
 
 bool ZipWriter::AddFile(const std::string& name, const std::filesystem::path& source,
-                        std::uint64_t size, std::string& error) {
+                        std::uint64_t offset, std::uint64_t size, std::string& error) {
     const std::string sourceName = DisplayPath(source);
     FileHandle input = OpenFile(source, "rb");
     if (!input) {
         error = sourceName + ": cannot be opened";
+        return false;
+    }
+    m_offset = offset;
+    if (!SeekFile(input.get(), static_cast<std::int64_t>(offset))) {
+        error = sourceName + ": cannot be read";
         return false;
     }
     if (!EnsureBuffers(error)) {
@@ -301,7 +308,7 @@ bool ZipWriter::AddFile(const std::string& name, const std::filesystem::path& so
             // Deflate did not shrink it: store it over the deflated bytes instead.
             const std::uint32_t deflatedCrc = entry.crc;
             entry.method = kStored;
-            if (!SeekFile(input.get(), 0)) {
+            if (!SeekFile(input.get(), static_cast<std::int64_t>(offset))) {
                 error = sourceName + ": cannot be read";
                 return false;
             }

@@ -29,9 +29,10 @@ public:
 
     // name ends in "/".
     bool AddDirectory(const std::string& name, std::string& error);
-    // Reads exactly size bytes from source; a file that changed meanwhile is an error.
-    bool AddFile(const std::string& name, const std::filesystem::path& source, std::uint64_t size,
-                 std::string& error);
+    // Reads exactly size bytes from source, starting at offset; a file that changed meanwhile is
+    // an error. With an offset, the entry is a slice: the source may go on after it.
+    bool AddFile(const std::string& name, const std::filesystem::path& source, std::uint64_t offset,
+                 std::uint64_t size, std::string& error);
     // Writes the central directory and the end records.
     bool Finish(std::string& error);
 
@@ -66,6 +67,7 @@ private:
     ZipLimits m_limits;
     const std::atomic<bool>* m_stop = nullptr;
     std::uint64_t m_position = 0;
+    std::uint64_t m_offset = 0; // where the current file's data starts in its source
     std::vector<Entry> m_entries;
     std::unique_ptr<unsigned char[]> m_input;
     std::unique_ptr<unsigned char[]> m_output;

@@ -20,8 +20,11 @@ namespace {
 const char* const kUsage =
     "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
     "                      -o OUT.exe [--level 0-9] [--replace]\n"
+    "       patchkit seal PACKAGE.exe\n"
     "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
     "       patchkit apply PACKAGE.exe --game DIR\n"
+    "       patchkit diff --old DIR --new DIR (--folder OUT_DIR | --stub STUB.exe -o OUT.exe\n"
+    "                     [--level 0-9] [--replace]) [--check] [--allow-leftovers] [--json]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
@@ -77,6 +80,12 @@ int Run(int argc, const char* const* argv) {
                     "Swap the package the stub already carries for the new one");
 
     std::string package;
+    CLI::App* seal = app.add_subcommand(
+        "seal", "Make the trailer of a package signed after build the file's last bytes again, "
+                "inside the signature, which stays valid. The package is replaced in one step. "
+                "Exit 0 when sealed, 1 when refused.");
+    AddPackageArgument(*seal, package, "The signed package (program file) to seal");
+
     bool verify = false;
     bool json = false;
     CLI::App* inspect = app.add_subcommand(
@@ -96,9 +105,53 @@ int Run(int argc, const char* const* argv) {
         ->check(CLI::ExistingDirectory)
         ->type_name("DIR");
 
+    DiffCommand diffCommand;
+    std::string oldFolder, newFolder, updateFolder;
+    CLI::App* diff = app.add_subcommand(
+        "diff", "Make the update from the previous release's game folder to the new one's: an "
+                "update folder or the package. Refuses what the updater cannot express. Exit 0 "
+                "when written (and checked), 1 when refused or the check finds a difference.");
+    diff->add_option("--old", oldFolder, "The previous release's game folder, with version.ini")
+        ->required()
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    diff->add_option("--new", newFolder, "The new release's game folder, with version.ini")
+        ->required()
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    CLI::Option_group* target = diff->add_option_group("output", "What is written");
+    CLI::Option* folderOption =
+        target->add_option("--folder", updateFolder, "Write the update folder, for build --from")
+            ->type_name("OUT_DIR");
+    CLI::Option* stubOption =
+        target->add_option("--stub", stub, "Write the package, appended to this updater program")
+            ->check(CLI::ExistingFile)
+            ->type_name("STUB.exe");
+    target->require_option(1);
+    CLI::Option* outputOption =
+        diff->add_option("-o,--output", output, "The package to write")->type_name("OUT.exe");
+    CLI::Option* levelOption =
+        diff->add_option("--level", diffCommand.build.level, "Deflate level, 0 (store only) to 9")
+            ->capture_default_str()
+            ->check(CLI::Range(0, 9))
+            ->type_name("LEVEL");
+    CLI::Option* replaceOption = diff->add_flag("--replace", diffCommand.build.replace,
+                                                "Swap the package the stub already carries");
+    diff->add_flag("--check", diffCommand.check,
+                   "Apply the update with the updater's engine to a copy of OLD and compare the "
+                   "result with NEW; exit 1 on any difference, the update removed");
+    for (CLI::Option* packageOnly : {outputOption, levelOption, replaceOption}) {
+        packageOnly->needs(stubOption)->excludes(folderOption);
+    }
+    stubOption->needs(outputOption);
+    diff->add_flag("--allow-leftovers", diffCommand.diff.allowLeftovers,
+                   "Build although OLD has files or folders NEW lacks (they stay on the disks)");
+    diff->add_flag("--json", diffCommand.json, "Give the summary as one JSON document");
+
     const bool knownCommand =
         argc > 1 &&
-        (build->check_name(argv[1]) || inspect->check_name(argv[1]) || apply->check_name(argv[1]));
+        (build->check_name(argv[1]) || seal->check_name(argv[1]) || inspect->check_name(argv[1]) ||
+         apply->check_name(argv[1]) || diff->check_name(argv[1]));
     if (argc > 1 && argv[1][0] != '-' && !knownCommand) {
         std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
         return 2;
@@ -119,8 +172,19 @@ int Run(int argc, const char* const* argv) {
         request.output = PathFromArgument(output);
         return RunBuild(request);
     }
+    if (seal->parsed()) {
+        return RunSeal(PathFromArgument(package));
+    }
     if (inspect->parsed()) {
         return RunInspect(PathFromArgument(package), verify, json);
+    }
+    if (diff->parsed()) {
+        diffCommand.diff.oldFolder = PathFromArgument(oldFolder);
+        diffCommand.diff.newFolder = PathFromArgument(newFolder);
+        diffCommand.folder = updateFolder.empty() ? fs::path() : PathFromArgument(updateFolder);
+        diffCommand.build.stub = stub.empty() ? fs::path() : PathFromArgument(stub);
+        diffCommand.build.output = output.empty() ? fs::path() : PathFromArgument(output);
+        return RunDiff(diffCommand);
     }
     return RunApply(PathFromArgument(package), PathFromArgument(game));
 }
