@@ -11,17 +11,22 @@
 #include <unzip.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kPatchDirectory = "patch";
 constexpr const char* kTemporaryArchive = "patch/hvmanualpatch.zip";
-constexpr std::int64_t kExtractionPiece = 1024;
-constexpr std::int64_t kEntryPiece = 1048576;
+// The piece in which the archive is copied out and entries are written: cancel is checked between
+// pieces, and the progress bar moves after each.
+constexpr std::int64_t kPieceSize = 1048576;
 // Keeps processed * 100 within 64 bits when the progress is computed.
 constexpr std::int64_t kMaximumTotal = INT64_MAX / 100;
 
@@ -43,6 +48,8 @@ struct Application {
     unzFile archive = nullptr;
     std::int64_t total = 0;
     std::int64_t processed = 0;
+    int shownProgress = 0;             // the bar starts at 0
+    std::vector<ArchiveEntry> targets; // pak and file entries, in archive order
 };
 
 Step Fail(PatchView& view, Message message) {
@@ -61,22 +68,40 @@ Step FailWithPartialArchive(RunState& run, FileHandle& archive) {
     return Fail(run.view, Message::CannotCreateTemporaryArchive);
 }
 
+// Whether the folder can take the archive; a copy left by an earlier run is replaced, so its space
+// counts. Where the free space cannot be told, writing finds out.
+bool RoomForTemporaryArchive(const RunState& run) {
+    const std::int64_t available = AvailableSpace(kPatchDirectory);
+    std::error_code error;
+    const std::uintmax_t earlierCopy = fs::file_size(kTemporaryArchive, error);
+    const std::int64_t replaced = error ? 0 : static_cast<std::int64_t>(earlierCopy);
+    return available < 0 || available >= run.archiveLength - replaced;
+}
+
+std::unique_ptr<char[]> AllocatePieceBuffer() {
+    return std::unique_ptr<char[]>(new (std::nothrow) char[kPieceSize]);
+}
+
 Step ExtractEmbeddedArchive(RunState& run) {
-    FileHandle archive = OpenFile(kTemporaryArchive, "wb");
-    if (!archive) {
+    if (!RoomForTemporaryArchive(run)) {
         return Fail(run.view, Message::CannotCreateTemporaryArchive);
     }
-    char buffer[kExtractionPiece];
+    FileHandle archive;
+    const std::unique_ptr<char[]> buffer = AllocatePieceBuffer();
+    if (!buffer ||
+        OpenFileWaiting(kTemporaryArchive, "wb", run.lockWait, archive) != FileError::None) {
+        return Fail(run.view, Message::CannotCreateTemporaryArchive);
+    }
     for (std::int64_t count = run.archiveLength; count > 0;) {
         if (run.view.IsCancelled()) {
             return Step::Stop;
         }
-        const auto piece = static_cast<std::size_t>(std::min(count, kExtractionPiece));
-        if (std::fread(buffer, 1, piece, run.programFile) != piece) {
+        const auto piece = static_cast<std::size_t>(std::min(count, kPieceSize));
+        if (std::fread(buffer.get(), 1, piece, run.programFile) != piece) {
             return Fail(run.view, Message::CannotReadPackage);
         }
         // A disk that fills up is reported here, not later as an archive that cannot be read.
-        if (std::fwrite(buffer, 1, piece, archive.get()) != piece) {
+        if (std::fwrite(buffer.get(), 1, piece, archive.get()) != piece) {
             return FailWithPartialArchive(run, archive);
         }
         count -= static_cast<std::int64_t>(piece);
@@ -134,9 +159,9 @@ bool ReaderMisreadsSizes(const unz_file_info64& info) {
            (info.uncompressed_size == kZip64Marker || info.compressed_size == kZip64Marker);
 }
 
-// Sums the entry sizes for the progress bar, and refuses a package that would write outside the
-// game directory or carries more than the one pak entry version.ini can record, before anything
-// is written.
+// Sums the entry sizes for the progress bar, notes the targets, and refuses a package that would
+// write outside the game directory or carries more than the one pak entry version.ini can record,
+// before anything is written.
 Step SumEntrySizes(Application& application) {
     int pakEntries = 0;
     return ForEachEntry(application, [&application, &pakEntries] {
@@ -150,8 +175,39 @@ Step SumEntrySizes(Application& application) {
             return Fail(view, Message::CannotReadPackage);
         }
         application.total += static_cast<std::int64_t>(entry.info.uncompressed_size);
+        if (EntryKindOf(entry.name) != EntryKind::Directory) {
+            application.targets.push_back(std::move(entry));
+        }
         return Step::Continue;
     });
+}
+
+// A file entry's target as it is before the lock: opened for writing without being truncated, or
+// missing (it is created under the lock). Another program holding it is waited for here, where a
+// cancel is not kept waiting for the lock.
+FileError OpenExistingTarget(const RunState& run, const std::string& name, FileHandle& file) {
+    return run.lockWait.Retry([&] { return TryOpenExistingNarrowFileForWriting(name, file); });
+}
+
+// Before the first write into the game folder, every target that exists must be writable: a file
+// the running client holds stops the run with nothing changed, instead of after the pak entry and
+// the earlier files were written. Targets are opened and closed without being changed.
+Step CheckTargets(Application& application) {
+    RunState& run = application.run;
+    for (const ArchiveEntry& target : application.targets) {
+        FileHandle file;
+        if (EntryKindOf(target.name) == EntryKind::Pak) {
+            if (OpenNarrowFileWaiting(target.name, "r+b", run.lockWait, file) != FileError::None) {
+                return Fail(run.view, Message::PakFileMissing);
+            }
+            continue;
+        }
+        const FileError error = OpenExistingTarget(run, target.name, file);
+        if (error != FileError::None && error != FileError::Missing) {
+            return Fail(run.view, Message::CannotWriteFile);
+        }
+    }
+    return Step::Continue;
 }
 
 // A read may deliver less than asked; it is continued until the piece is full. Delivering
@@ -167,9 +223,19 @@ bool ReadEntryPiece(unzFile archive, char* buffer, unsigned piece) {
     return true;
 }
 
+// Only a position the bar does not show yet: each call waits for the dialog's thread, which costs
+// far more than a piece under Wine when a package has many small files.
+void ShowProgress(Application& application) {
+    const auto position = static_cast<int>(application.processed * 100 / application.total);
+    if (position != application.shownProgress) {
+        application.shownProgress = position;
+        application.run.view.SetProgress(position);
+    }
+}
+
 Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FILE* target) {
     PatchView& view = application.run.view;
-    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kEntryPiece]);
+    const std::unique_ptr<char[]> buffer = AllocatePieceBuffer();
     if (!buffer) {
         return Fail(view, Message::WriteCameUpShort);
     }
@@ -178,7 +244,7 @@ Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FIL
         if (view.IsCancelled()) {
             return Step::Stop;
         }
-        const std::int64_t piece = std::min(remaining, kEntryPiece);
+        const std::int64_t piece = std::min(remaining, kPieceSize);
         if (!ReadEntryPiece(application.archive, buffer.get(), static_cast<unsigned>(piece))) {
             return Fail(view, Message::CannotReadPackage);
         }
@@ -188,7 +254,7 @@ Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FIL
         }
         remaining -= piece;
         application.processed += piece;
-        view.SetProgress(static_cast<int>(application.processed * 100 / application.total));
+        ShowProgress(application);
     }
     return Step::Continue;
 }
@@ -199,8 +265,9 @@ Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FIL
 Step ApplyPakEntry(Application& application, const ArchiveEntry& entry) {
     PatchView& view = application.run.view;
     std::int64_t& offset = application.run.local.pakAppendOffset;
-    FileHandle pak = OpenNarrowFile(entry.name, "r+b");
-    if (!pak) {
+    FileHandle pak;
+    if (OpenNarrowFileWaiting(entry.name, "r+b", application.run.lockWait, pak) !=
+        FileError::None) {
         return Fail(view, Message::PakFileMissing);
     }
     if (offset == 0) {
@@ -227,16 +294,27 @@ Step ApplyDirectoryEntry(Application& application, const ArchiveEntry& entry) {
     return Step::Continue;
 }
 
-// Guarded from creating the file to closing it, messages included, so a cancel never leaves it
-// half-written.
+// Truncates the target opened before the lock, or creates the one that did not exist.
+bool CreateOrTruncate(const RunState& run, const std::string& name, FileError existing,
+                      FileHandle& file) {
+    if (existing == FileError::None) {
+        return TruncateFile(file.get());
+    }
+    return existing == FileError::Missing &&
+           OpenNarrowFileWaiting(name, "wb", run.lockWait, file) == FileError::None;
+}
+
+// Guarded from truncating or creating the file to closing it, messages included, so a cancel
+// never leaves it half-written.
 Step ApplyFileEntry(Application& application, const ArchiveEntry& entry) {
     PatchView& view = application.run.view;
+    FileHandle file;
+    const FileError existing = OpenExistingTarget(application.run, entry.name, file);
     const CClient_MutexGuard guard(&view.ClientMutex());
     if (view.IsCancelled()) {
         return Step::Stop;
     }
-    FileHandle file = OpenNarrowFile(entry.name, "wb");
-    if (!file) {
+    if (!CreateOrTruncate(application.run, entry.name, existing, file)) {
         return Fail(view, Message::CannotWriteFile);
     }
     if (CopyEntryData(application, entry, file.get()) == Step::Stop) {
@@ -277,13 +355,28 @@ Step ApplyEntry(Application& application) {
     return Step::Continue;
 }
 
+// The ZIP reader's file functions over a stream opened here, so that a held archive is waited
+// for; the reader closes the stream, also when it cannot read the archive.
+ArchiveHandle OpenArchiveReader(FileHandle stream) {
+    zlib_filefunc64_def functions;
+    fill_fopen64_filefunc(&functions);
+    functions.zopen64_file = [](voidpf, const void* openStream, int) -> voidpf {
+        return const_cast<void*>(openStream);
+    };
+    return ArchiveHandle(unzOpen2_64(stream.release(), &functions));
+}
+
 Step ApplyEntries(RunState& run) {
-    const ArchiveHandle archive(unzOpen(kTemporaryArchive));
+    FileHandle stream;
+    if (OpenFileWaiting(kTemporaryArchive, "rb", run.lockWait, stream) != FileError::None) {
+        return Fail(run.view, Message::CannotReadPackage);
+    }
+    const ArchiveHandle archive = OpenArchiveReader(std::move(stream));
     if (!archive) {
         return Fail(run.view, Message::CannotReadPackage);
     }
-    Application application{run, archive.get()};
-    if (SumEntrySizes(application) == Step::Stop) {
+    Application application{run, archive.get(), 0, 0, 0, {}};
+    if (SumEntrySizes(application) == Step::Stop || CheckTargets(application) == Step::Stop) {
         return Step::Stop;
     }
     return ForEachEntry(application, [&application] { return ApplyEntry(application); });
@@ -298,7 +391,7 @@ Step RecordLocalState(RunState& run) {
     LocalState updated;
     updated.localVersion = run.trailer.packageVersion;
     updated.pakAppendOffset = run.local.pakAppendOffset;
-    if (!WriteLocalState(updated)) {
+    if (!WriteLocalState(updated, run.lockWait)) {
         return Fail(run.view, Message::CannotReadLocalVersion);
     }
     return Step::Continue;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LocalState.h"
+#include "LockWait.h"
 #include "PackageTrailer.h"
 
 #include <cstdint>
@@ -15,6 +16,7 @@ struct RunState {
     std::int64_t archiveLength; // bytes of the embedded archive, up to the trailer
     PackageTrailer trailer;
     LocalState local;
+    const LockWait& lockWait; // gives up when the run is cancelled
 };
 
 // Extracts the embedded archive, applies its entries to the game directory and records the new

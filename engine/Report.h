@@ -10,5 +10,6 @@ class PatchView;
 constexpr int kRunCompleted = 0;
 constexpr int kRunStopped = 1; // after a message or a cancel
 
-// Shows the message through the variant of ReportAndQuit that its encoding needs.
+// Shows the message through the variant of ReportAndQuit that its encoding needs, unless the run
+// has been cancelled.
 void ReportMessage(PatchView& view, Message message);

@@ -53,7 +53,8 @@ int RunPatch(PatchView& view, const std::filesystem::path& packageFile) {
         return kRunStopped;
     }
     const FileHandle programFile = OpenFile(packageFile, "rb");
-    RunState run{view, programFile.get(), 0, PackageTrailer{}, LocalState{}};
+    const LockWait lockWait([&view] { return view.IsCancelled(); });
+    RunState run{view, programFile.get(), 0, PackageTrailer{}, LocalState{}, lockWait};
     if (!programFile || !ReadPackageTrailer(programFile.get(), run.trailer, run.archiveLength)) {
         return ReportAndStop(view, Message::CannotOpenPackage);
     }
@@ -61,7 +62,7 @@ int RunPatch(PatchView& view, const std::filesystem::path& packageFile) {
                              LatestVersionLabel(run.trailer.packageVersion))) {
         return kRunStopped;
     }
-    if (!ReadLocalState(run.local)) {
+    if (!ReadLocalState(run.local, lockWait)) {
         return ReportAndStop(view, Message::CannotReadLocalVersion);
     }
     if (!ShowUnlessCancelled(view, &PatchView::SetLocalVersionText,

@@ -18,8 +18,25 @@ struct FileCloser {
 // failure. A file that was written is closed with CloseWrittenFile.
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+// Why an attempt on a file failed.
+enum class FileError {
+    None,
+    Missing, // the file, or a folder on its path, does not exist
+    Held,    // another program holds it (a sharing or lock violation): it may be free in a moment
+    Refused, // anything else: no rights, read-only, a folder in its place, no room
+};
+
+// Modes "rb", "r+b", "wb" and "w+b", with the sharing the C runtime gives them.
+FileError TryOpenFile(const std::filesystem::path& path, const char* mode, FileHandle& file);
+FileError TryOpenNarrowFile(const std::string& cp936Path, const char* mode, FileHandle& file);
+// For writing, creating and truncating nothing: the file is as it was until something is written.
+FileError TryOpenExistingNarrowFileForWriting(const std::string& cp936Path, FileHandle& file);
+
 FileHandle OpenFile(const std::filesystem::path& path, const char* mode);
 FileHandle OpenNarrowFile(const std::string& cp936Path, const char* mode);
+
+// Cuts the file to nothing; its position must be at the start and nothing written yet.
+bool TruncateFile(std::FILE* file);
 
 // False when buffered data could not be written or the file could not be closed.
 bool CloseWrittenFile(FileHandle& file);
@@ -41,3 +58,7 @@ bool RemoveFile(const std::filesystem::path& path);
 // Replaces target by source in one step: readers see either the old or the new file.
 bool ReplaceFileAtomically(const std::filesystem::path& source,
                            const std::filesystem::path& target);
+FileError TryReplaceFileAtomically(const std::filesystem::path& source,
+                                   const std::filesystem::path& target);
+// Bytes the file system of the folder can still take for this user; -1 when it cannot be told.
+std::int64_t AvailableSpace(const std::filesystem::path& folder);

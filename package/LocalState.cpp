@@ -114,8 +114,15 @@ std::string FormatLocalState(const LocalState& state) {
     return std::string(text, static_cast<std::size_t>(length));
 }
 
-bool WriteTemporaryState(const std::filesystem::path& path, const std::string& text) {
-    FileHandle file = OpenFile(path, "wb");
+FileHandle OpenWaiting(const std::filesystem::path& path, const char* mode, const LockWait& wait) {
+    FileHandle file;
+    OpenFileWaiting(path, mode, wait, file);
+    return file;
+}
+
+bool WriteTemporaryState(const std::filesystem::path& path, const std::string& text,
+                         const LockWait& wait) {
+    FileHandle file = OpenWaiting(path, "wb", wait);
     if (!file) {
         return false;
     }
@@ -126,26 +133,29 @@ bool WriteTemporaryState(const std::filesystem::path& path, const std::string& t
 
 } // namespace
 
-bool ReadLocalState(LocalState& state) {
-    return ReadLocalStateFile(kLocalStateFileName, state);
+bool ReadLocalState(LocalState& state, const LockWait& wait) {
+    return ReadLocalStateFile(kLocalStateFileName, state, wait);
 }
 
-bool ReadLocalStateFile(const std::filesystem::path& path, LocalState& state) {
-    FileHandle file = OpenFile(path, "rb");
+bool ReadLocalStateFile(const std::filesystem::path& path, LocalState& state,
+                        const LockWait& wait) {
+    FileHandle file = OpenWaiting(path, "rb", wait);
     std::string text;
     return file && ReadWholeFile(file.get(), text) && ParseLocalState(text, state);
 }
 
-bool WriteLocalState(const LocalState& state) {
+bool WriteLocalState(const LocalState& state, const LockWait& wait) {
     const std::filesystem::path target = kLocalStateFileName;
     const std::filesystem::path temporary = kLocalStateTemporaryName;
     // A version.ini that could not be opened for writing keeps its state on every platform, even
     // where a rename would replace a read-only file.
-    if (!OpenFile(target, "r+b")) {
+    if (!OpenWaiting(target, "r+b", wait)) {
         return false;
     }
-    if (!WriteTemporaryState(temporary, FormatLocalState(state)) ||
-        !ReplaceFileAtomically(temporary, target)) {
+    // A scanner typically opens the temporary file as soon as it is closed.
+    if (!WriteTemporaryState(temporary, FormatLocalState(state), wait) || wait.Retry([&] {
+            return TryReplaceFileAtomically(temporary, target);
+        }) != FileError::None) {
         RemoveFile(temporary);
         return false;
     }

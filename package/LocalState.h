@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LockWait.h"
+
 #include <cstdint>
 #include <filesystem>
 
@@ -13,9 +15,11 @@ constexpr const char* kLocalStateFileName = "version.ini";
 
 // False when version.ini cannot be opened, its local version is 0, not a number or beyond 32 bits,
 // or its pak append offset is negative or beyond 64 bits. A missing second value reads as 0.
-bool ReadLocalState(LocalState& state);
+// A version.ini that another program holds is waited for.
+bool ReadLocalState(LocalState& state, const LockWait& wait = LockWait());
 // The same from a version.ini elsewhere (the tools read other folders' state).
-bool ReadLocalStateFile(const std::filesystem::path& path, LocalState& state);
+bool ReadLocalStateFile(const std::filesystem::path& path, LocalState& state,
+                        const LockWait& wait = LockWait());
 // Replaces version.ini atomically (sibling temporary file, then rename); false on any failure,
-// which leaves the old file as it was.
-bool WriteLocalState(const LocalState& state);
+// which leaves the old file as it was. Files that another program holds are waited for.
+bool WriteLocalState(const LocalState& state, const LockWait& wait = LockWait());

@@ -2,6 +2,11 @@
 // on disk.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -271,17 +276,125 @@ TEST_F(ApplicationTest, EscapeAndTheCloseBoxEndACompletedRunWith1) {
     }
 }
 
-TEST_F(ApplicationTest, FileHeldOpenByAnotherProgramGivesMessage10AndKeepsVersionIni) {
+// ---- targets another program holds
+
+// Sets the file's immutable flag for the object's life.
+class ImmutableFile {
+public:
+    explicit ImmutableFile(const fs::path& path) : m_fd(open(path.c_str(), O_RDONLY)) {
+        m_set = m_fd >= 0 && ChangeFlag(true);
+    }
+    ~ImmutableFile() {
+        if (m_set)
+            ChangeFlag(false);
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    ImmutableFile(const ImmutableFile&) = delete;
+    ImmutableFile& operator=(const ImmutableFile&) = delete;
+    bool Set() const { return m_set; }
+
+private:
+    bool ChangeFlag(bool immutable) {
+        int flags = 0;
+        if (ioctl(m_fd, FS_IOC_GETFLAGS, &flags) != 0)
+            return false;
+        flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        return ioctl(m_fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+
+    int m_fd;
+    bool m_set = false;
+};
+
+const std::string kCannotWriteFile = "更新文件失败，请关闭之前打开的客户端并检查是否磁盘空间不够！";
+
+class HeldTargetTest : public UpdaterTest {
+protected:
+    // A pak entry and a file entry ahead of client.dll, one behind it.
+    void SetUp() override {
+        UpdaterTest::SetUp();
+        WriteGameFile("version.ini", "3186\r\n0\r\n");
+        WriteGameFile("res.pak", "old pak");
+        WriteGameFile("a.txt", "old a, longer than the new one");
+        WriteGameFile("client.dll", "in use");
+        MakePackage({{"a.txt", "new a"},
+                     {"client.dll", "new client"},
+                     {"res.pak", "new pak"},
+                     {"z.txt", "z"}});
+    }
+
+    std::string Client() const { return g_session->WindowsPath(Game() / "client.dll"); }
+
+    void ExpectNothingChanged() const {
+        EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");
+        EXPECT_EQ(GameFile("res.pak"), "old pak");
+        EXPECT_EQ(GameFile("a.txt"), "old a, longer than the new one");
+        EXPECT_EQ(GameFile("client.dll"), "in use");
+        EXPECT_FALSE(fs::exists(Game() / "z.txt"));
+    }
+};
+
+// Found before the first write, after the brief wait: the pak is not appended to again.
+TEST_F(HeldTargetTest, FileHeldForTheWholeRunGivesMessage10WithNothingChanged) {
+    Drive(Steps{"hold-file", Client()} + StartInGame() +
+          Steps{"box", kErrorCaption, kCannotWriteFile, "ok", "exit", "1"});
+    ExpectNothingChanged();
+}
+
+TEST_F(HeldTargetTest, FileHeldForAMomentAfterTheStartIsWaitedOut) {
+    Drive(Steps{"hold-file", Client()} + StartInGame() +
+          Steps{"sleep", "800", "release-files", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_EQ(GameFile("version.ini"), "3187\r\n14\r\n");
+    EXPECT_EQ(GameFile("res.pak"), "old paknew pak");
+    EXPECT_EQ(GameFile("a.txt"), "new a");
+    EXPECT_EQ(GameFile("client.dll"), "new client");
+    EXPECT_EQ(GameFile("z.txt"), "z");
+}
+
+// Plain refusal is not another program's brief hold: no wait. Wine runs as root here, which
+// writes files without write permission: the immutable flag makes one read-only even for root.
+TEST_F(HeldTargetTest, ReadOnlyTargetGivesMessage10AtOnce) {
+    const ImmutableFile readOnly(Game() / "client.dll");
+    if (!readOnly.Set())
+        GTEST_SKIP() << "cannot make a file immutable here (needs root and ext4 or the like)";
+    Drive(StartInGame() +
+          Steps{"box-within", "1500", kErrorCaption, kCannotWriteFile, "ok", "exit", "1"});
+    ExpectNothingChanged();
+}
+
+// patchkit.exe deflates large files in blocks on several threads: its package has the native
+// build's bytes, and the real updater reads the joined blocks as one stream.
+TEST_F(ApplicationTest, PatchkitExePackageMatchesTheNativeBuildAndApplies) {
+    const std::string pak = testsupport::PatternedData((3u << 20) + 5);
+    fs::create_directories(m_work / "source" / "data");
+    ASSERT_TRUE(WriteBinaryFile(m_work / "source" / "res.pak", pak));
+    ASSERT_TRUE(WriteBinaryFile(m_work / "source" / "data" / "readme.txt", "hello"));
+    ASSERT_TRUE(
+        WriteBinaryFile(m_work / "stub.exe", ReadBinaryFile(EnvironmentValue("QRT_UPDATER_EXE"))));
+    const std::string native = (m_work / "native.exe").string();
+    const std::string nativeBuild =
+        std::string("'") + PATCHKIT_PROGRAM + "' build --quiet --jobs 1 --version 3187 --stub '" +
+        (m_work / "stub.exe").string() + "' --from '" + (m_work / "source").string() + "' -o '" +
+        native + "' >/dev/null";
+    ASSERT_EQ(std::system(nativeBuild.c_str()), 0) << nativeBuild;
+    const WineSession::Result built = g_session->RunWine(
+        {EnvironmentValue("QRT_PATCHKIT_EXE"), "build", "--jobs", "3", "--version", "3187",
+         "--stub", g_session->WindowsPath(m_work / "stub.exe"), "--from",
+         g_session->WindowsPath(m_work / "source"), "-o", Updater()},
+        120);
+    ASSERT_EQ(built.exitCode, 0) << built.output;
+    EXPECT_TRUE(ReadBinaryFile(m_package) == ReadBinaryFile(native))
+        << "patchkit.exe and the native patchkit wrote different bytes";
+
+    const std::string oldPak(1000, 'p');
+    WriteGameFile("res.pak", oldPak);
     WriteGameFile("version.ini", "3186\r\n0\r\n");
-    WriteGameFile("client.dll", "in use");
-    MakePackage({{"client.dll", "new client"}});
-
-    Drive(Steps{"hold-file", g_session->WindowsPath(Game() / "client.dll")} + StartInGame() +
-          Steps{"box", kErrorCaption,
-                "更新文件失败，请关闭之前打开的客户端并检查是否磁盘空间不够！", "ok", "exit", "1"});
-
-    EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");
-    EXPECT_EQ(GameFile("client.dll"), "in use");
+    Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
+    EXPECT_TRUE(GameFile("res.pak") == oldPak + pak);
+    EXPECT_EQ(GameFile("data/readme.txt"), "hello");
+    EXPECT_EQ(GameFile("version.ini"),
+              "3187\r\n" + std::to_string(oldPak.size() + pak.size()) + "\r\n");
 }
 
 // A cancel waits for the file entry being written, then nothing further happens; the worker keeps

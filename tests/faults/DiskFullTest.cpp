@@ -27,6 +27,20 @@ TEST_F(DiskFullTest, TemporaryArchiveThatDoesNotFitGivesMessage6) {
     MountSmallDisk(256 * 1024, 64);
 
     ExpectRunEndsWith(Message::CannotCreateTemporaryArchive);
+    EXPECT_FALSE(fs::exists(m_game / "patch" / "hvmanualpatch.zip"));
+}
+
+// The copy an earlier run left is replaced, so its space is room for the new one.
+TEST_F(DiskFullTest, CopyLeftByAnEarlierRunCountsAsRoom) {
+    const std::string data = IncompressibleData(600 * 1024, 1);
+    WritePackage({{"big.bin", data, Storage::Stored}});
+    MountSmallDisk(2 * 1024 * 1024, 64);
+    fs::create_directory(m_game / "patch");
+    WriteGameFile("patch/hvmanualpatch.zip", std::string(1536 * 1024, 'x'));
+
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(m_view.messages.empty());
+    EXPECT_TRUE(ReadBinaryFile(m_game / "big.bin") == data);
 }
 
 TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesMessage6) {

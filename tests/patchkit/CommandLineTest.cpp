@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -17,6 +19,35 @@ using pktest::Patchkit;
 using pktest::PutFile;
 using pktest::TreeOf;
 using pktest::Utf8Path;
+
+// Runs the real program with a terminal for its output; returns what the terminal showed.
+std::string PatchkitOnTerminal(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv = {const_cast<char*>(PATCHKIT_PROGRAM)};
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    ssize_t count = 0;
+    // The terminal reports an error rather than an end once the program has exited.
+    while (child > 0 && (count = read(terminal, buffer, sizeof buffer)) > 0) {
+        shown.append(buffer, static_cast<std::size_t>(count));
+    }
+    int status = 0;
+    if (child > 0) {
+        close(terminal);
+        waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    return shown;
+}
 
 // Runs a tool through the shell in the current folder; its exit code, its output in tool-out.txt.
 int Shell(const std::string& command) {
@@ -199,6 +230,82 @@ TEST_F(CommandLineTest, SignedAndSealedPackageVerifiesAndAppliesLikeTheUnsignedO
         Contains(inspected.out, "Signature  sha256, sealed, digest does not match the file"))
         << inspected.out;
     EXPECT_TRUE(Contains(inspected.out, "[digest-mismatch]")) << inspected.out;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CommandLineTest, AnyJobCountGivesTheSameBytesAndEachPackageAppliesAlike) {
+    const std::size_t block = 1 << 20;
+    const std::map<std::string, std::string> files = {
+        {"res.pak", testsupport::PatternedData(3 * block + 12345)},
+        {"data/one-block.dat", testsupport::PatternedData(block, 2)},
+        {"data/empty.txt", ""},
+        {"data/noise.bin", pktest::NoiseData(2 * block + 100)},
+        {"data/small-noise.bin", pktest::NoiseData(1000)},
+    };
+    for (const auto& [name, data] : files) {
+        ASSERT_TRUE(PutFile("source/" + name, data));
+    }
+    std::map<std::string, std::string> expected = files;
+    expected["data"] = "<folder>";
+    expected["patch"] = "<folder>";
+    expected["res.pak"] = std::string(100, 'P') + files.at("res.pak");
+    expected["version.ini"] = "3187\r\n" + std::to_string(expected["res.pak"].size()) + "\r\n";
+
+    std::string firstPackage;
+    for (const char* jobs : {"1", "2", "7"}) {
+        SCOPED_TRACE(std::string("--jobs ") + jobs);
+        const std::string package = std::string("p") + jobs + ".exe";
+        const Outcome built = Patchkit("build --stub stub.exe --version 3187 --from source -o " +
+                                       package + " --jobs " + jobs);
+        ASSERT_EQ(built.exitCode, 0) << built.err;
+        const std::string bytes = testsupport::ReadBinaryFile(package);
+        if (firstPackage.empty()) {
+            firstPackage = bytes;
+        }
+        EXPECT_TRUE(bytes == firstPackage) << "the bytes depend on the number of threads";
+
+        const Outcome inspected =
+            Patchkit("inspect --verify --jobs " + std::string(jobs) + " " + package);
+        EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
+        const std::string game = std::string("game") + jobs;
+        fs::copy("game", game, fs::copy_options::recursive);
+        const Outcome applied = Patchkit("apply " + package + " --game " + game);
+        ASSERT_EQ(applied.exitCode, 0) << applied.err;
+        EXPECT_TRUE(TreeOf(game) == expected) << "the applied files differ";
+    }
+    // The compressible entries were deflated, the noise stored.
+    EXPECT_LT(firstPackage.size(), 6 * block);
+    EXPECT_GT(firstPackage.size(), 2 * block + 1100);
+}
+
+TEST_F(CommandLineTest, ProgressShowsOnATerminalOnlyAndQuietSilencesIt) {
+    ASSERT_TRUE(PutFile("source/res.pak", testsupport::PatternedData(3 << 20)));
+    const std::vector<std::string> build = {"build",  "--stub", "stub.exe", "--version", "3187",
+                                            "--from", "source", "-o",       "p.exe"};
+
+    const std::string shown = PatchkitOnTerminal(build);
+    EXPECT_TRUE(Contains(shown, "\rpacking: 3.0 MiB of 3.0 MiB (100%)")) << shown;
+    const std::string verified = PatchkitOnTerminal({"inspect", "p.exe", "--verify"});
+    EXPECT_TRUE(Contains(verified, "\rverifying: 3.0 MiB of 3.0 MiB (100%)")) << verified;
+    ASSERT_TRUE(PutFile("old/version.ini", "3186\r\n0\r\n"));
+    ASSERT_TRUE(PutFile("old/res.pak", "old"));
+    ASSERT_TRUE(PutFile("new/version.ini", "3187\r\n0\r\n"));
+    ASSERT_TRUE(PutFile("new/res.pak", "old" + testsupport::PatternedData(2 << 20)));
+    const std::string diffed = PatchkitOnTerminal(
+        {"diff", "--old", "old", "--new", "new", "--stub", "stub.exe", "-o", "d.exe"});
+    EXPECT_TRUE(Contains(diffed, "\rcomparing: ")) << diffed;
+    EXPECT_TRUE(Contains(diffed, "\rpacking: 2.0 MiB of 2.0 MiB (100%)")) << diffed;
+
+    std::vector<std::string> quiet = build;
+    quiet.push_back("--quiet");
+    EXPECT_FALSE(Contains(PatchkitOnTerminal(quiet), "packing")) << "--quiet";
+    const Outcome piped = Patchkit("build --stub stub.exe --version 3187 --from source -o q.exe");
+    EXPECT_EQ(piped.err, "");
+    const Outcome inspected = Patchkit("inspect q.exe --verify");
+    EXPECT_FALSE(Contains(inspected.err + inspected.out, "verifying:"));
 }
 
 } // namespace

@@ -23,21 +23,32 @@ std::uint32_t CrcOf(const std::string& data) {
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
+SourceEntry SourceOf(const std::string& name, const std::string& path, std::uint64_t size,
+                     std::uint64_t offset = 0) {
+    SourceEntry source;
+    source.storedName = name;
+    source.path = path;
+    source.size = size;
+    source.offset = offset;
+    return source;
+}
+
 class ZipWriterTest : public ::testing::Test {
 protected:
     // Writes the sources into "archive.zip".
     void Write(const std::vector<Source>& sources, int level, ZipLimits limits = {}) {
         FileHandle file = OpenFile("archive.zip", "wb");
         EXPECT_TRUE(file);
-        ZipWriter writer(file.get(), 0, level, limits);
+        ZipWriter writer(file.get(), 0, level, 0, limits);
         std::string error;
         for (std::size_t i = 0; i < sources.size(); ++i) {
             const Source& source = sources[i];
             const std::string sourceFile = "source" + std::to_string(i);
             EXPECT_TRUE(pktest::PutFile(sourceFile, source.data));
-            EXPECT_TRUE(source.directory
-                            ? writer.AddDirectory(source.name, error)
-                            : writer.AddFile(source.name, sourceFile, 0, source.data.size(), error))
+            EXPECT_TRUE(
+                source.directory
+                    ? writer.AddDirectory(source.name, error)
+                    : writer.AddFile(SourceOf(source.name, sourceFile, source.data.size()), error))
                 << error;
         }
         EXPECT_TRUE(writer.Finish(error)) << error;
@@ -48,13 +59,18 @@ protected:
     // Reads it back with the updater's reader, inflating every entry.
     std::vector<ArchiveEntry> WriteAndRead(const std::vector<Source>& sources, int level) {
         Write(sources, level);
+        return ReadBack();
+    }
+
+    std::vector<ArchiveEntry> ReadBack() {
         std::string error;
         FileHandle input = OpenFile("archive.zip", "rb");
         FileWindow window;
         window.file = input.get();
         window.length = static_cast<std::int64_t>(m_archive.size());
         std::vector<ArchiveEntry> entries;
-        EXPECT_TRUE(ReadArchiveEntries(window, true, entries, error)) << error;
+        EXPECT_TRUE(ReadArchiveEntries(window, true, entries, error, WorkSettings{2, nullptr}))
+            << error;
         return entries;
     }
 
@@ -202,18 +218,57 @@ TEST_F(ZipWriterTest, Zip64SizesThisHostsReaderMisreadsAreRefusedBeforeAnyWrite)
 TEST_F(ZipWriterTest, RefusesASourceThatChangedSinceItWasListed) {
     ASSERT_TRUE(pktest::PutFile("source", "12345"));
     FileHandle file = OpenFile("archive.zip", "wb");
-    ZipWriter writer(file.get(), 0, 6);
+    ZipWriter writer(file.get(), 0, 6, 0);
     std::string error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "source", 0, 6, error));
+    EXPECT_FALSE(writer.AddFile(SourceOf("a.txt", "source", 6), error));
     EXPECT_NE(error.find("source: became shorter"), std::string::npos) << error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "source", 0, 4, error));
+    EXPECT_FALSE(writer.AddFile(SourceOf("a.txt", "source", 4), error));
     EXPECT_NE(error.find("source: grew"), std::string::npos) << error;
-    EXPECT_FALSE(writer.AddFile("a.txt", "missing", 0, 4, error));
+    EXPECT_FALSE(writer.AddFile(SourceOf("a.txt", "missing", 4), error));
     EXPECT_NE(error.find("missing: cannot be opened"), std::string::npos) << error;
     // A slice may end before its source does, but not after.
-    EXPECT_TRUE(writer.AddFile("b.pak", "source", 1, 3, error)) << error;
-    EXPECT_FALSE(writer.AddFile("c.pak", "source", 3, 3, error));
+    EXPECT_TRUE(writer.AddFile(SourceOf("b.pak", "source", 3, 1), error)) << error;
+    EXPECT_FALSE(writer.AddFile(SourceOf("c.pak", "source", 3, 3), error));
     EXPECT_NE(error.find("source: became shorter"), std::string::npos) << error;
+}
+
+TEST_F(ZipWriterTest, PacksASliceOfALongerFile) {
+    const std::string body = testsupport::PatternedData(2500000);
+    ASSERT_TRUE(pktest::PutFile("source", "HEAD" + body + "TAIL"));
+    FileHandle file = OpenFile("archive.zip", "wb");
+    ZipWriter writer(file.get(), 0, 6, 2);
+    std::string error;
+    ASSERT_TRUE(writer.AddFile(SourceOf("res.pak", "source", body.size(), 4), error)) << error;
+    ASSERT_TRUE(writer.Finish(error)) << error;
+    ASSERT_TRUE(CloseWrittenFile(file));
+    m_archive = testsupport::ReadBinaryFile("archive.zip");
+    const auto entries = ReadBack();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].size, body.size());
+    EXPECT_EQ(entries[0].crc, CrcOf(body));
+    EXPECT_EQ(entries[0].dataProblem, "");
+}
+
+// Each block but the last ends on a byte boundary with an empty stored block; damage right after
+// the first one must be found, and only in its entry.
+TEST_F(ZipWriterTest, VerifyingFindsADamagedBlockOfALargeEntry) {
+    const std::string large = testsupport::PatternedData(3000000);
+    Write({{"a.txt", "before"}, {"res.pak", large}, {"z.txt", "after"}}, 6);
+    const std::size_t data = testsupport::LocalHeaderOffset(m_archive, 1) + 30 + 7;
+    const std::size_t boundary = m_archive.find(std::string("\0\0\xFF\xFF", 4), data);
+    ASSERT_NE(boundary, std::string::npos);
+    ASSERT_LT(boundary, testsupport::LocalHeaderOffset(m_archive, 2));
+    for (std::size_t at = boundary + 100; at < boundary + 110; ++at) {
+        m_archive[at] = static_cast<char>(m_archive[at] ^ 0x5A);
+    }
+    ASSERT_TRUE(testsupport::WriteBinaryFile("archive.zip", m_archive));
+
+    const auto entries = ReadBack();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].dataProblem, "");
+    EXPECT_EQ(entries[1].storedName, "res.pak");
+    EXPECT_NE(entries[1].dataProblem, "");
+    EXPECT_EQ(entries[2].dataProblem, "");
 }
 
 } // namespace

@@ -1,10 +1,13 @@
 #include "GameDirectoryTest.h"
 
+#include "LockWait.h"
 #include "RunPatch.h"
+#include "RunningProgram.h"
 #include "TextEncoding.h"
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -278,6 +281,20 @@ TEST_F(ApplyPackageTest, OnlyFileEntriesAreWrittenUnderTheLock) {
     EXPECT_FALSE(testsupport::IsHeld(view.ClientMutex()));
 }
 
+// Each call waits for the dialog's thread; many small files must not make hundreds of them.
+TEST_F(ApplyPackageTest, ProgressIsShownOnlyWhenTheBarMoves) {
+    WriteVersionIni("3186\r\n0\r\n");
+    std::vector<ZipEntry> files;
+    for (int i = 0; i < 300; ++i) {
+        files.push_back({"f" + std::to_string(i) + ".txt", "0123456789"});
+    }
+    ExpectCompleted(RunArchive(files, 3187), "3187\r\n0\r\n");
+    ASSERT_EQ(view.progress.size(), 101u);
+    for (std::size_t i = 0; i < view.progress.size(); ++i) {
+        EXPECT_EQ(view.progress[i], static_cast<int>(i));
+    }
+}
+
 TEST_F(ApplyPackageTest, CancelBetweenPakPiecesStopsSilentlyAndARerunCompletes) {
     WriteVersionIni("3186\r\n1000\r\n");
     WriteFile("res.pak", oldPak);
@@ -306,6 +323,85 @@ TEST_F(ApplyPackageTest, CancelNeverCutsAGuardedFileShort) {
     EXPECT_EQ(ReadFile("big.bin"), big);
     EXPECT_FALSE(fs::exists("after.txt"));
     EXPECT_EQ(VersionIni(), "3186\r\n0\r\n");
+}
+
+// ---- every existing target is checked before the first write into the game folder
+
+class TargetCheckTest : public ApplyPackageTest {
+protected:
+    const std::string before = "3186\r\n0\r\n";
+
+    void SetUp() override {
+        WriteVersionIni(before);
+        WriteFile("res.pak", oldPak);
+        WriteFile("a.txt", "old a");
+    }
+
+    // A file entry ahead of the pak entry and one behind the target that fails.
+    int RunWithTarget(const std::string& target) {
+        return RunArchive(
+            {{"a.txt", "new a"}, {"res.pak", "pak"}, {target, "new " + target}, {"z.txt", "z"}},
+            3187);
+    }
+
+    void ExpectNothingWritten() {
+        EXPECT_EQ(ReadFile("a.txt"), "old a");
+        EXPECT_EQ(ReadFile("res.pak"), oldPak);
+        EXPECT_FALSE(fs::exists("z.txt"));
+    }
+};
+
+TEST_F(TargetCheckTest, TargetThatCannotBeWrittenStopsTheRunBeforeTheFirstWrite) {
+    fs::create_directory("client.dll");
+    ExpectStoppedWith(RunWithTarget("client.dll"), Message::CannotWriteFile, before);
+    ExpectNothingWritten();
+
+    view.ClearRecords();
+    fs::remove("res.pak");
+    ExpectStoppedWith(RunWithTarget("b.txt"), Message::PakFileMissing, before);
+    EXPECT_EQ(ReadFile("a.txt"), "old a");
+    EXPECT_FALSE(fs::exists("b.txt"));
+    EXPECT_FALSE(fs::exists("res.pak"));
+}
+
+TEST_F(TargetCheckTest, ProgramHoldingATargetThroughoutGivesMessage10AfterTheWait) {
+    const testsupport::RunningProgram client(game.path() / "client.exe", 60);
+    if (!client.HoldsItsFile()) {
+        GTEST_SKIP() << testsupport::kNotHeld;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ExpectStoppedWith(RunWithTarget("client.exe"), Message::CannotWriteFile, before);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, LockWait::kWindow);
+    ExpectNothingWritten();
+}
+
+TEST_F(TargetCheckTest, ProgramHoldingATargetForAMomentIsWaitedOut) {
+    {
+        const testsupport::RunningProgram client(game.path() / "client.exe", 0.5);
+        if (!client.HoldsItsFile()) {
+            GTEST_SKIP() << testsupport::kNotHeld;
+        }
+        ExpectCompleted(RunWithTarget("client.exe"), "3187\r\n5003\r\n");
+    }
+    EXPECT_EQ(ReadFile("client.exe"), "new client.exe");
+    EXPECT_EQ(ReadFile("a.txt"), "new a");
+    EXPECT_EQ(ReadFile("z.txt"), "z");
+}
+
+TEST_F(TargetCheckTest, CancelWhileWaitingForAHeldTargetStopsAtOnce) {
+    const testsupport::RunningProgram client(game.path() / "client.exe", 60);
+    if (!client.HoldsItsFile()) {
+        GTEST_SKIP() << testsupport::kNotHeld;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    view.CancelWhen([start](const testsupport::RecordingPatchView&) {
+        return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
+    });
+    EXPECT_EQ(RunWithTarget("client.exe"), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(VersionIni(), before);
+    ExpectNothingWritten();
 }
 
 } // namespace

@@ -51,6 +51,28 @@ TEST_F(FileSystemTest, DirectoryCreationReportsAFileInTheWay) {
     EXPECT_FALSE(MakeDirectory("patch"));
 }
 
+TEST_F(FileSystemTest, OpeningAnExistingFileForWritingChangesNothingUntilItIsWritten) {
+    FileHandle file;
+    EXPECT_EQ(TryOpenExistingNarrowFileForWriting("new.txt", file), FileError::Missing);
+    EXPECT_EQ(TryOpenExistingNarrowFileForWriting("nowhere/new.txt", file), FileError::Missing);
+    EXPECT_FALSE(fs::exists("new.txt"));
+    EXPECT_EQ(TryOpenFile("new.txt", "rb", file), FileError::Missing);
+
+    ASSERT_TRUE(testsupport::WriteBinaryFile("old.txt", "old contents"));
+    ASSERT_EQ(TryOpenExistingNarrowFileForWriting("old.txt", file), FileError::None);
+    file.reset();
+    EXPECT_EQ(testsupport::ReadBinaryFile("old.txt"), "old contents");
+    ASSERT_EQ(TryOpenExistingNarrowFileForWriting("old.txt", file), FileError::None);
+    ASSERT_TRUE(TruncateFile(file.get()));
+    ASSERT_EQ(std::fwrite("new", 1, 3, file.get()), 3u);
+    ASSERT_TRUE(CloseWrittenFile(file));
+    EXPECT_EQ(testsupport::ReadBinaryFile("old.txt"), "new");
+
+    fs::create_directory("folder");
+    EXPECT_EQ(TryOpenExistingNarrowFileForWriting("folder", file), FileError::Refused);
+    EXPECT_EQ(TryOpenFile("folder", "wb", file), FileError::Refused);
+}
+
 TEST_F(FileSystemTest, PositionsAndLengthsAreSixtyFourBit) {
     FileHandle file = OpenFile("big.bin", "w+b");
     ASSERT_TRUE(file);

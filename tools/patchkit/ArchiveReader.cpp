@@ -5,7 +5,10 @@
 
 #include <unzip.h>
 
+#include "ProgressDisplay.h"
+
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <new>
 
@@ -24,6 +27,10 @@ voidpf ZCALLBACK OpenWindow(voidpf opaque, const void*, int) {
 
 uLong ZCALLBACK ReadWindow(voidpf, voidpf stream, void* buffer, uLong size) {
     FileWindow& window = *WindowOf(stream);
+    std::unique_lock<std::mutex> hold;
+    if (window.shared != nullptr) {
+        hold = std::unique_lock<std::mutex>(*window.shared);
+    }
     const std::int64_t available = std::max<std::int64_t>(0, window.length - window.position);
     const auto count = static_cast<std::size_t>(
         std::min<std::int64_t>(available, static_cast<std::int64_t>(size)));
@@ -72,6 +79,19 @@ struct ArchiveCloser {
 };
 using ArchiveHandle = std::unique_ptr<void, ArchiveCloser>;
 
+ArchiveHandle OpenArchive(FileWindow& window) {
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = OpenWindow;
+    functions.zread_file = ReadWindow;
+    functions.zwrite_file = WriteWindow;
+    functions.ztell64_file = TellWindow;
+    functions.zseek64_file = SeekWindow;
+    functions.zclose_file = CloseWindow;
+    functions.zerror_file = WindowError;
+    functions.opaque = &window;
+    return ArchiveHandle(unzOpen2_64("archive", &functions));
+}
+
 bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
     unz_file_info64 info{};
     if (!ReadEntryRecord(archive, info, entry.storedName)) {
@@ -86,7 +106,8 @@ bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
 }
 
 // Empty when the current entry's data inflates to its recorded size and CRC.
-std::string VerifyCurrentEntry(unzFile archive, const ArchiveEntry& entry, unsigned char* buffer) {
+std::string VerifyCurrentEntry(unzFile archive, const ArchiveEntry& entry, unsigned char* buffer,
+                               ProgressDisplay* progress) {
     if (unzOpenCurrentFile(archive) != UNZ_OK) {
         return "its data cannot be opened";
     }
@@ -94,6 +115,9 @@ std::string VerifyCurrentEntry(unzFile archive, const ArchiveEntry& entry, unsig
     int read = 0;
     while ((read = unzReadCurrentFile(archive, buffer, static_cast<unsigned>(kBufferSize))) > 0) {
         delivered += static_cast<std::uint64_t>(read);
+        if (progress != nullptr) {
+            progress->Add(static_cast<std::uint64_t>(read));
+        }
     }
     const int closed = unzCloseCurrentFile(archive);
     if (read < 0) {
@@ -109,21 +133,79 @@ std::string VerifyCurrentEntry(unzFile archive, const ArchiveEntry& entry, unsig
     return closed == UNZ_OK ? std::string() : "its data cannot be read to the end";
 }
 
+// Entries to verify, shared by the threads that verify them; each thread reads through its own
+// archive handle.
+struct VerifyQueue {
+    FileWindow window;
+    std::mutex fileLock;
+    const std::vector<unz64_file_pos>* positions = nullptr;
+    std::vector<ArchiveEntry>* entries = nullptr;
+    std::vector<std::size_t> order;
+    std::atomic<std::size_t> next{0};
+    ProgressDisplay* progress = nullptr;
+
+    void Work() {
+        FileWindow own = window;
+        own.position = 0;
+        own.shared = &fileLock;
+        ArchiveHandle archive = OpenArchive(own);
+        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kBufferSize]);
+        for (std::size_t taken = next++; taken < order.size(); taken = next++) {
+            const std::size_t index = order[taken];
+            ArchiveEntry& entry = (*entries)[index];
+            unz64_file_pos position = (*positions)[index];
+            if (!archive || !buffer) {
+                entry.dataProblem = "its data cannot be read (out of memory?)";
+            } else if (unzGoToFilePos64(archive.get(), &position) != UNZ_OK) {
+                entry.dataProblem = "its data cannot be opened";
+            } else {
+                entry.dataProblem =
+                    VerifyCurrentEntry(archive.get(), entry, buffer.get(), progress);
+            }
+        }
+    }
+};
+
+void VerifyEntries(const FileWindow& window, const std::vector<unz64_file_pos>& positions,
+                   std::vector<ArchiveEntry>& entries, const WorkSettings& work) {
+    VerifyQueue queue;
+    queue.window = window;
+    queue.positions = &positions;
+    queue.entries = &entries;
+    queue.progress = work.progress;
+    std::uint64_t total = 0;
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        if (!entries[index].Encrypted()) {
+            queue.order.push_back(index);
+            total += entries[index].size;
+        }
+    }
+    // Largest first, so that no large entry is left to run alone at the end.
+    std::stable_sort(queue.order.begin(), queue.order.end(), [&](std::size_t a, std::size_t b) {
+        return entries[a].compressedSize > entries[b].compressedSize;
+    });
+    if (work.progress != nullptr) {
+        work.progress->Start("verifying", total);
+    }
+    const unsigned threads =
+        static_cast<unsigned>(std::min<std::size_t>(JobCount(work.jobs), queue.order.size()));
+    {
+        TaskQueue verifiers(threads > 1 ? threads : 0);
+        for (unsigned thread = 0; thread < std::max(threads, 1u); ++thread) {
+            verifiers.Submit([&queue] { queue.Work(); });
+        }
+    }
+    if (work.progress != nullptr) {
+        work.progress->Finish();
+    }
+}
+
 } // namespace
 
 bool ReadArchiveEntries(FileWindow window, bool verify, std::vector<ArchiveEntry>& entries,
-                        std::string& error) {
+                        std::string& error, const WorkSettings& work) {
     entries.clear();
-    zlib_filefunc64_def functions{};
-    functions.zopen64_file = OpenWindow;
-    functions.zread_file = ReadWindow;
-    functions.zwrite_file = WriteWindow;
-    functions.ztell64_file = TellWindow;
-    functions.zseek64_file = SeekWindow;
-    functions.zclose_file = CloseWindow;
-    functions.zerror_file = WindowError;
-    functions.opaque = &window;
-    ArchiveHandle archive(unzOpen2_64("archive", &functions));
+    ArchiveHandle archive = OpenArchive(window);
     if (!archive) {
         error = "the updater's ZIP reader cannot open it (not a ZIP archive, damaged, or without "
                 "any entry)";
@@ -137,29 +219,28 @@ bool ReadArchiveEntries(FileWindow window, bool verify, std::vector<ArchiveEntry
     if (global.number_entry == 0) {
         return true;
     }
-    std::unique_ptr<unsigned char[]> buffer;
-    if (verify) {
-        buffer.reset(new (std::nothrow) unsigned char[kBufferSize]);
-        if (!buffer) {
-            error = "out of memory";
-            return false;
-        }
-    }
+    std::vector<unz64_file_pos> positions;
+    bool walked = true;
     int positioned = unzGoToFirstFile(archive.get());
     for (; positioned == UNZ_OK; positioned = unzGoToNextFile(archive.get())) {
         ArchiveEntry entry;
-        if (!ReadCurrentEntry(archive.get(), entry)) {
+        unz64_file_pos position{};
+        if (!ReadCurrentEntry(archive.get(), entry) ||
+            unzGetFilePos64(archive.get(), &position) != UNZ_OK) {
             error = "the record of entry " + std::to_string(entries.size() + 1) + " cannot be read";
-            return false;
-        }
-        if (verify && !entry.Encrypted()) {
-            entry.dataProblem = VerifyCurrentEntry(archive.get(), entry, buffer.get());
+            walked = false;
+            break;
         }
         entries.push_back(entry);
+        positions.push_back(position);
     }
-    if (positioned != UNZ_END_OF_LIST_OF_FILE) {
+    if (walked && positioned != UNZ_END_OF_LIST_OF_FILE) {
         error = "its central directory is damaged after entry " + std::to_string(entries.size());
-        return false;
+        walked = false;
     }
-    return true;
+    if (verify) {
+        // Also the entries read ahead of damage further on in the central directory.
+        VerifyEntries(window, positions, entries, work);
+    }
+    return walked;
 }

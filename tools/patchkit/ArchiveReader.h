@@ -1,7 +1,10 @@
 #pragma once
 
+#include "TaskQueue.h"
+
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,11 +26,13 @@ struct FileWindow {
     std::int64_t start = 0;
     std::int64_t length = 0;
     std::int64_t position = 0;
+    std::mutex* shared = nullptr; // held around each read when several windows share the file
 };
 
 // Walks the archive in central-directory order with minizip, the reader the updater uses, so it
 // sees what the updater will see. With verify, every entry's data is inflated and its size and
-// CRC checked. False, with the reason, when the archive cannot be opened or its central directory
-// cannot be walked to the end; entries then holds those read before the damage.
+// CRC checked, on work.jobs threads, its bytes counted by work.progress. False, with the reason,
+// when the archive cannot be opened or its central directory cannot be walked to the end; entries
+// then holds those read before the damage.
 bool ReadArchiveEntries(FileWindow window, bool verify, std::vector<ArchiveEntry>& entries,
-                        std::string& error);
+                        std::string& error, const WorkSettings& work = {});

@@ -99,7 +99,7 @@ bool CollectContents(const BuildRequest& request, PackageContents& contents, std
         error = DisplayPath(request.fromArchive) + ": cannot be read";
         return false;
     }
-    if (!ReadArchiveEntries(window, true, contents.entries, damage)) {
+    if (!ReadArchiveEntries(window, true, contents.entries, damage, request.work)) {
         error = DisplayPath(request.fromArchive) + ": " + damage;
         return false;
     }
@@ -136,6 +136,21 @@ bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
     return error.empty();
 }
 
+bool PackFolder(const BuildRequest& request, const PackageContents& contents, std::FILE* out,
+                std::int64_t archiveStart, std::string& error) {
+    ZipWriter writer(out, archiveStart, request.level, request.work.jobs, request.limits);
+    writer.StopWhen(request.stop);
+    writer.ReportTo(request.work.progress);
+    for (const SourceEntry& entry : contents.folderEntries) {
+        const bool added = entry.directory ? writer.AddDirectory(entry.storedName, error)
+                                           : writer.AddFile(entry, error);
+        if (!added) {
+            return false;
+        }
+    }
+    return writer.Finish(error);
+}
+
 bool WriteArchive(const BuildRequest& request, const PackageContents& contents, std::FILE* out,
                   std::int64_t archiveStart, unsigned char* buffer, std::string& error) {
     if (!request.fromArchive.empty()) {
@@ -148,17 +163,19 @@ bool WriteArchive(const BuildRequest& request, const PackageContents& contents, 
         }
         return true;
     }
-    ZipWriter writer(out, archiveStart, request.level, request.limits);
-    writer.StopWhen(request.stop);
-    for (const SourceEntry& entry : contents.folderEntries) {
-        const bool added = entry.directory ? writer.AddDirectory(entry.storedName, error)
-                                           : writer.AddFile(entry.storedName, entry.path,
-                                                            entry.offset, entry.size, error);
-        if (!added) {
-            return false;
-        }
+    ProgressDisplay* const progress = request.work.progress;
+    if (progress == nullptr) {
+        return PackFolder(request, contents, out, archiveStart, error);
     }
-    return writer.Finish(error);
+    std::uint64_t total = 0;
+    for (const SourceEntry& entry : contents.folderEntries) {
+        total += entry.size;
+    }
+    progress->Start("packing", total);
+    const bool packed = PackFolder(request, contents, out, archiveStart, error);
+    // Ends the line, so that a message follows on a line of its own.
+    progress->Finish();
+    return packed;
 }
 
 bool OpenStub(const fs::path& path, FileHandle& file, StubImage& stub, std::string& error) {

@@ -23,6 +23,9 @@ struct BuildRequest {
     // Swap the package the stub already carries for the new one.
     bool replace = false;
     ZipLimits limits;
+    // Threads that compress, and what counts the bytes packed; the bytes written do not depend
+    // on the number of threads.
+    WorkSettings work;
     // Set from another thread to give up; the build then fails with nothing left behind.
     const std::atomic<bool>* stop = nullptr;
 };

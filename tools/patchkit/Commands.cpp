@@ -4,6 +4,7 @@
 #include "DiffSummary.h"
 #include "FileSystem.h"
 #include "InterruptWatcher.h"
+#include "ProgressDisplay.h"
 #include "ReleaseCheck.h"
 #include "ReportPrinter.h"
 #include "RunPatch.h"
@@ -11,6 +12,7 @@
 #include "TextConversion.h"
 
 #include <cstdio>
+#include <memory>
 #include <system_error>
 
 #ifdef _WIN32
@@ -35,6 +37,20 @@ void PrintError(const std::string& text) {
     std::fprintf(stderr, "patchkit: %s\n", text.c_str());
 }
 
+// The comparisons report the bytes done so far, from 0 again in each phase; the display counts
+// what each report adds.
+ProgressCallback ComparisonProgress(ProgressDisplay& display, const char* label) {
+    auto shown = std::make_shared<std::uint64_t>(0);
+    return [&display, label, shown](std::uint64_t done, std::uint64_t total) {
+        if (!display.Started() || done < *shown) {
+            display.Start(label, total);
+            *shown = 0;
+        }
+        display.Add(done - *shown);
+        *shown = done;
+    };
+}
+
 void PrintRemarks(const std::vector<Finding>& remarks) {
     // A folder named Data alone would give a note for every file in it.
     constexpr std::size_t kNotesShown = 5;
@@ -52,7 +68,9 @@ void PrintRemarks(const std::vector<Finding>& remarks) {
 
 } // namespace
 
-int RunBuild(BuildRequest request) {
+int RunBuild(BuildRequest request, bool quiet) {
+    ProgressDisplay progress(stderr, !quiet && IsTerminal(stderr));
+    request.work.progress = &progress;
     std::vector<Finding> remarks;
     std::string error;
     std::atomic<bool> interrupted{false};
@@ -93,8 +111,9 @@ int RunSeal(const fs::path& package) {
     return 0;
 }
 
-int RunInspect(const fs::path& package, bool verify, bool json) {
-    const PackageReport report = InspectPackage(package, verify);
+int RunInspect(const fs::path& package, bool verify, bool json, unsigned jobs, bool quiet) {
+    ProgressDisplay progress(stderr, !quiet && IsTerminal(stderr));
+    const PackageReport report = InspectPackage(package, verify, WorkSettings{jobs, &progress});
     const std::string text = json ? ReportAsJson(report) : ReportAsText(report);
     std::fputs(text.c_str(), stdout);
     return report.AppliesCleanly() ? 0 : 1;
@@ -231,12 +250,16 @@ int RunDiff(DiffCommand command) {
     std::atomic<bool> interrupted{false};
     InterruptWatcher watcher([&interrupted] { interrupted = true; });
     command.diff.stop = &interrupted;
+    ProgressDisplay progress(stderr, !command.quiet && IsTerminal(stderr));
+    command.build.work.progress = &progress;
+    command.diff.progress = ComparisonProgress(progress, "comparing");
     const fs::path output = command.folder.empty() ? command.build.output : command.folder;
     ReleaseDiff diff;
     std::vector<Finding> remarks;
     std::string error;
     const bool planned = !RefuseOutputInRelease(command, output, error) &&
                          DiffReleases(command.diff, diff, remarks, error);
+    progress.Finish();
     PrintRemarks(remarks);
     bool folderCreated = false;
     if (!planned || !WriteDiffOutput(command, diff, folderCreated, error)) {
@@ -248,8 +271,11 @@ int RunDiff(DiffCommand command) {
     outcome.output = DisplayPath(output);
     outcome.folder = !command.folder.empty();
     outcome.checked = command.check;
-    if (command.check &&
-        (!CheckDiffOutput(command, diff, outcome.differences, error) || interrupted)) {
+    const bool checkFailed =
+        command.check &&
+        (!CheckDiffOutput(command, diff, outcome.differences, error) || interrupted);
+    progress.Finish();
+    if (checkFailed) {
         RemoveDiffOutput(command, folderCreated);
         PrintError("the check was not completed; " + outcome.output + " is removed:\n" +
                    (interrupted ? std::string("interrupted") : error));

@@ -228,7 +228,8 @@ void ExamineEntries(const std::vector<ArchiveEntry>& archived, std::vector<Entry
     }
 }
 
-PackageReport InspectPackage(const std::filesystem::path& package, bool verify) {
+PackageReport InspectPackage(const std::filesystem::path& package, bool verify,
+                             const WorkSettings& work) {
     PackageReport report;
     report.package = DisplayPath(package);
     report.verified = verify;
@@ -257,7 +258,7 @@ PackageReport InspectPackage(const std::filesystem::path& package, bool verify) 
     window.length = report.archiveLength;
     std::vector<ArchiveEntry> archived;
     std::string damage;
-    const bool complete = ReadArchiveEntries(window, verify, archived, damage);
+    const bool complete = ReadArchiveEntries(window, verify, archived, damage, work);
     ExamineEntries(archived, report.entries, report.findings);
     if (!complete) {
         Add(report.findings, Severity::Error, "damaged-archive", 0,

@@ -52,4 +52,6 @@ std::string VersionShown(std::uint32_t version);
 void ExamineEntries(const std::vector<ArchiveEntry>& archived, std::vector<EntryReport>& entries,
                     std::vector<Finding>& findings);
 
-PackageReport InspectPackage(const std::filesystem::path& package, bool verify);
+// With verify, the entries are inflated on work.jobs threads, their bytes counted by work.progress.
+PackageReport InspectPackage(const std::filesystem::path& package, bool verify,
+                             const WorkSettings& work = {});

@@ -6,11 +6,15 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 20;
+// Blocks of input compressed apart: large enough that restarting costs next to nothing in size.
+constexpr std::size_t kBlockSize = 1 << 20;
+// What deflate can refer back to: the dictionary each block but the first is primed with.
+constexpr std::size_t kDictionarySize = 32768;
 
 constexpr std::uint16_t kStored = 0;
 constexpr std::uint16_t kDeflated = 8;
@@ -41,36 +45,37 @@ private:
     std::string m_bytes;
 };
 
-// Reads exactly size bytes in pieces, handing each to consume; a whole file must end right there,
-// a slice may be followed by more.
-template <typename Consume>
-bool ReadSource(std::FILE* source, const std::string& sourceName, std::uint64_t size, bool slice,
-                unsigned char* buffer, const std::atomic<bool>* stop, Consume consume,
-                std::string& error) {
-    std::uint64_t remaining = size;
-    while (remaining != 0) {
-        if (stop != nullptr && *stop) {
-            error = "interrupted";
-            return false;
-        }
-        const auto piece =
-            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBufferSize));
-        const std::size_t read = std::fread(buffer, 1, piece, source);
-        if (read != piece) {
-            error = sourceName + (std::ferror(source) ? ": cannot be read"
-                                                      : ": became shorter while it was read");
-            return false;
-        }
-        if (!consume(buffer, piece, remaining == piece)) {
-            return false;
-        }
-        remaining -= piece;
+// Reads count bytes; a source that ends earlier changed since it was listed.
+bool ReadExactly(std::FILE* source, const std::string& sourceName, unsigned char* buffer,
+                 std::size_t count, std::string& error) {
+    if (std::fread(buffer, 1, count, source) == count) {
+        return true;
     }
-    if (!slice && std::fgetc(source) != EOF) {
-        error = sourceName + ": grew while it was read";
+    error = sourceName +
+            (std::ferror(source) ? ": cannot be read" : ": became shorter while it was read");
+    return false;
+}
+
+bool OpenSource(const std::filesystem::path& path, std::uint64_t offset, FileHandle& source,
+                std::string& error) {
+    source = OpenFile(path, "rb");
+    if (!source) {
+        error = DisplayPath(path) + ": cannot be opened";
+        return false;
+    }
+    if (!SeekFile(source.get(), static_cast<std::int64_t>(offset))) {
+        error = DisplayPath(path) + ": cannot be read";
         return false;
     }
     return true;
+}
+
+bool Stopped(const std::atomic<bool>* stop, std::string& error) {
+    if (stop != nullptr && *stop) {
+        error = "interrupted";
+        return true;
+    }
+    return false;
 }
 
 std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* bytes, std::size_t count) {
@@ -79,8 +84,77 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* bytes, std::size
 
 } // namespace
 
-ZipWriter::ZipWriter(std::FILE* file, std::int64_t archiveStart, int level, ZipLimits limits)
-    : m_file(file), m_archiveStart(archiveStart), m_level(level), m_limits(limits) {}
+struct ZipWriter::Block {
+    std::size_t entry = 0; // in m_entries
+    bool first = false;
+    bool last = false;
+    bool deflate = false;
+    std::unique_ptr<unsigned char[]> input;
+    std::size_t inputSize = 0;
+    std::unique_ptr<unsigned char[]> dictionary; // the input ahead of this block, if any
+    std::size_t dictionarySize = 0;
+    std::unique_ptr<unsigned char[]> output;
+    std::size_t outputSize = 0;
+    std::uint32_t crc = 0;
+    bool failed = false;
+    bool done = false; // under m_doneLock
+
+    bool Allocate(bool withDictionary) {
+        input.reset(new (std::nothrow) unsigned char[inputSize]);
+        if (withDictionary) {
+            dictionary.reset(new (std::nothrow) unsigned char[kDictionarySize]);
+        }
+        if (deflate) {
+            output.reset(new (std::nothrow) unsigned char[OutputRoom()]);
+        }
+        return input && (dictionary || !withDictionary) && (output || !deflate);
+    }
+
+    // Ends the block on a byte boundary (the last one ends the stream), so the blocks of an entry
+    // join into one deflate stream.
+    void Compress(int level) {
+        crc = UpdateCrc(0, input.get(), inputSize);
+        if (!deflate) {
+            return;
+        }
+        z_stream stream{};
+        // Raw deflate: the ZIP records carry what a zlib header and trailer would.
+        if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            failed = true;
+            return;
+        }
+        if (dictionarySize != 0) {
+            failed = deflateSetDictionary(&stream, dictionary.get(),
+                                          static_cast<uInt>(dictionarySize)) != Z_OK;
+        }
+        stream.next_in = input.get();
+        stream.avail_in = static_cast<uInt>(inputSize);
+        stream.next_out = output.get();
+        stream.avail_out = static_cast<uInt>(OutputRoom());
+        const int result = ::deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
+        failed = failed || stream.avail_in != 0 || stream.avail_out == 0 ||
+                 result != (last ? Z_STREAM_END : Z_OK);
+        outputSize = OutputRoom() - stream.avail_out;
+        deflateEnd(&stream);
+    }
+
+    // Room for input that does not shrink, with its stored-block framing and the flush marker.
+    std::size_t OutputRoom() const { return inputSize + inputSize / 256 + 1024; }
+    const unsigned char* Data() const { return deflate ? output.get() : input.get(); }
+    std::size_t DataSize() const { return deflate ? outputSize : inputSize; }
+};
+
+ZipWriter::ZipWriter(std::FILE* file, std::int64_t archiveStart, int level, unsigned jobs,
+                     ZipLimits limits)
+    : m_file(file), m_archiveStart(archiveStart), m_level(level), m_limits(limits),
+      // One thread compresses on the caller's; more leave the caller to read and write.
+      m_compressors(JobCount(jobs) == 1 ? 0 : JobCount(jobs)) {
+    // Four blocks per thread (about 8 MiB) keep each busy while the caller, which reads and
+    // writes for all of them, waits for a core on a busy machine.
+    m_blocksAllowed = 4 * static_cast<std::size_t>(m_compressors.Threads()) + 1;
+}
+
+ZipWriter::~ZipWriter() = default;
 
 std::uint16_t ZipWriter::VersionNeeded(const Entry& entry) const {
     if (NeedsZip64(entry.size) || NeedsZip64(entry.headerOffset)) {
@@ -201,138 +275,188 @@ bool ZipWriter::WriteEndRecords(std::uint64_t directoryStart, std::uint64_t dire
     return WriteBytes(records.Bytes().data(), records.Size(), error);
 }
 
-bool ZipWriter::EnsureBuffers(std::string& error) {
-    if (!m_input) {
-        m_input.reset(new (std::nothrow) unsigned char[kBufferSize]);
-        m_output.reset(new (std::nothrow) unsigned char[kBufferSize]);
-    }
-    if (!m_input || !m_output) {
-        error = "out of memory";
-        return false;
-    }
-    return true;
-}
-
-bool ZipWriter::StoreData(std::FILE* source, const std::string& sourceName, Entry& entry,
-                          std::string& error) {
-    std::uint32_t crc = 0;
-    auto store = [&](const unsigned char* bytes, std::size_t count, bool) {
-        crc = UpdateCrc(crc, bytes, count);
-        return WriteBytes(bytes, count, error);
-    };
-    if (!ReadSource(source, sourceName, entry.size, m_offset != 0, m_input.get(), m_stop, store,
-                    error)) {
-        return false;
-    }
-    entry.compressedSize = entry.size;
-    entry.crc = crc;
-    return true;
-}
-
-bool ZipWriter::DeflateData(std::FILE* source, const std::string& sourceName, Entry& entry,
-                            std::string& error) {
-    z_stream stream{};
-    // Raw deflate: the ZIP records carry what a zlib header and trailer would.
-    if (deflateInit2(&stream, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        error = "out of memory";
-        return false;
-    }
-    const std::uint64_t dataStart = m_position;
-    std::uint32_t crc = 0;
-    auto compress = [&](const unsigned char* bytes, std::size_t count, bool last) {
-        crc = UpdateCrc(crc, bytes, count);
-        stream.next_in = const_cast<unsigned char*>(bytes);
-        stream.avail_in = static_cast<uInt>(count);
-        int result = Z_OK;
-        do {
-            stream.next_out = m_output.get();
-            stream.avail_out = static_cast<uInt>(kBufferSize);
-            result = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
-            if (result == Z_STREAM_ERROR ||
-                !WriteBytes(m_output.get(), kBufferSize - stream.avail_out, error)) {
-                return false;
-            }
-        } while (stream.avail_out == 0 || (last && result != Z_STREAM_END));
-        return true;
-    };
-    const bool compressed = ReadSource(source, sourceName, entry.size, m_offset != 0, m_input.get(),
-                                       m_stop, compress, error);
-    deflateEnd(&stream);
-    entry.compressedSize = m_position - dataStart;
-    entry.crc = crc;
-    return compressed;
-}
-
 bool ZipWriter::AddDirectory(const std::string& name, std::string& error) {
+    if (!MakeRoom(error)) {
+        return false;
+    }
     Entry entry;
     entry.name = name;
     entry.directory = true;
-    entry.headerOffset = m_position;
-    if (!WriteLocalHeader(entry, error)) {
-        return false;
-    }
     m_entries.push_back(entry);
+    auto block = std::make_unique<Block>();
+    block->entry = m_entries.size() - 1;
+    block->first = block->last = true;
+    Submit(std::move(block));
     return true;
 }
 
-bool ZipWriter::AddFile(const std::string& name, const std::filesystem::path& source,
-                        std::uint64_t offset, std::uint64_t size, std::string& error) {
-    const std::string sourceName = DisplayPath(source);
-    FileHandle input = OpenFile(source, "rb");
-    if (!input) {
-        error = sourceName + ": cannot be opened";
+bool ZipWriter::AddFile(const SourceEntry& source, std::string& error) {
+    FileHandle input;
+    if (!OpenSource(source.path, source.offset, input, error)) {
         return false;
     }
-    m_offset = offset;
-    if (!SeekFile(input.get(), static_cast<std::int64_t>(offset))) {
-        error = sourceName + ": cannot be read";
-        return false;
-    }
-    if (!EnsureBuffers(error)) {
-        return false;
-    }
+    const std::string sourceName = DisplayPath(source.path);
     Entry entry;
-    entry.name = name;
-    entry.size = size;
-    entry.headerOffset = m_position;
-    entry.method = m_level > 0 && size > 0 ? kDeflated : kStored;
-    if (!WriteLocalHeader(entry, error)) {
-        return false;
-    }
-    const std::uint64_t dataStart = m_position;
-    if (entry.method == kDeflated) {
-        if (!DeflateData(input.get(), sourceName, entry, error)) {
+    entry.name = source.storedName;
+    entry.size = source.size;
+    entry.method = m_level > 0 && source.size > 0 ? kDeflated : kStored;
+    entry.source = source.path;
+    entry.offset = source.offset;
+    m_entries.push_back(entry);
+    std::uint64_t remaining = source.size;
+    const Block* previous = nullptr;
+    do {
+        if (Stopped(m_stop, error)) {
             return false;
         }
-        if (entry.compressedSize >= entry.size) {
-            // Deflate did not shrink it: store it over the deflated bytes instead.
-            const std::uint32_t deflatedCrc = entry.crc;
-            entry.method = kStored;
-            if (!SeekFile(input.get(), static_cast<std::int64_t>(offset))) {
-                error = sourceName + ": cannot be read";
-                return false;
-            }
-            if (!MoveTo(dataStart, error) || !StoreData(input.get(), sourceName, entry, error)) {
-                return false;
-            }
-            if (entry.crc != deflatedCrc) {
-                error = sourceName + ": changed while it was read";
-                return false;
-            }
+        auto block = std::make_unique<Block>();
+        block->entry = m_entries.size() - 1;
+        block->first = previous == nullptr;
+        block->deflate = entry.method == kDeflated;
+        block->inputSize = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
+        remaining -= block->inputSize;
+        block->last = remaining == 0;
+        if (block->inputSize != 0 && !block->Allocate(previous != nullptr)) {
+            error = "out of memory";
+            return false;
         }
-    } else if (!StoreData(input.get(), sourceName, entry, error)) {
+        if (previous != nullptr) {
+            // Copied before making room, which may write the previous block out. Blocks ahead
+            // of the last are full, so the previous one alone holds the dictionary.
+            block->dictionarySize = kDictionarySize;
+            std::memcpy(block->dictionary.get(),
+                        previous->input.get() + previous->inputSize - kDictionarySize,
+                        kDictionarySize);
+        }
+        if (!MakeRoom(error) ||
+            !ReadExactly(input.get(), sourceName, block->input.get(), block->inputSize, error)) {
+            return false;
+        }
+        previous = block.get();
+        Submit(std::move(block));
+    } while (remaining != 0);
+    if (source.offset == 0 && std::fgetc(input.get()) != EOF) {
+        error = sourceName + ": grew while it was read";
+        return false;
+    }
+    return true;
+}
+
+// Waits for the oldest blocks until another may be read.
+bool ZipWriter::MakeRoom(std::string& error) {
+    while (m_blocks.size() >= m_blocksAllowed) {
+        if (!WriteOldestBlock(error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ZipWriter::Submit(std::unique_ptr<Block> block) {
+    Block* const work = block.get();
+    m_blocks.push_back(std::move(block));
+    if (!work->input) {
+        work->done = true;
+        return;
+    }
+    m_compressors.Submit([this, work] {
+        work->Compress(m_level);
+        {
+            std::lock_guard<std::mutex> hold(m_doneLock);
+            work->done = true;
+        }
+        m_doneSignal.notify_one();
+    });
+}
+
+bool ZipWriter::WriteOldestBlock(std::string& error) {
+    {
+        std::unique_lock<std::mutex> hold(m_doneLock);
+        m_doneSignal.wait(hold, [this] { return m_blocks.front()->done; });
+    }
+    const std::unique_ptr<Block> block = std::move(m_blocks.front());
+    m_blocks.pop_front();
+    Entry& entry = m_entries[block->entry];
+    if (block->failed) {
+        error = DisplayPath(entry.source) + ": cannot be compressed (out of memory?)";
+        return false;
+    }
+    if (block->first) {
+        if (block->last && block->deflate && block->outputSize >= block->inputSize) {
+            // Deflate did not shrink it: known before anything is written.
+            block->deflate = false;
+            entry.method = kStored;
+        }
+        entry.headerOffset = m_position;
+        entry.crc = block->crc;
+        entry.compressedSize = block->DataSize();
+        if (!WriteLocalHeader(entry, error)) {
+            return false;
+        }
+        m_dataStart = m_position;
+        m_dataCrc = 0;
+    }
+    if (!WriteBytes(block->Data(), block->DataSize(), error)) {
+        return false;
+    }
+    m_dataCrc = static_cast<std::uint32_t>(
+        crc32_combine(m_dataCrc, block->crc, static_cast<z_off_t>(block->inputSize)));
+    if (m_progress != nullptr) {
+        m_progress->Add(block->inputSize);
+    }
+    return !block->last || block->first || EndEntry(entry, error);
+}
+
+// An entry of several blocks: its header is rewritten once the data is known.
+bool ZipWriter::EndEntry(Entry& entry, std::string& error) {
+    entry.crc = m_dataCrc;
+    entry.compressedSize = m_position - m_dataStart;
+    if (entry.compressedSize >= entry.size && !StoreAgain(entry, error)) {
         return false;
     }
     const std::uint64_t dataEnd = m_position;
-    if (!MoveTo(entry.headerOffset, error) || !WriteLocalHeader(entry, error) ||
-        !MoveTo(dataEnd, error)) {
+    return MoveTo(entry.headerOffset, error) && WriteLocalHeader(entry, error) &&
+           MoveTo(dataEnd, error);
+}
+
+// Deflate did not shrink it: store it over the deflated bytes instead.
+bool ZipWriter::StoreAgain(Entry& entry, std::string& error) {
+    const std::string sourceName = DisplayPath(entry.source);
+    FileHandle input;
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kBlockSize]);
+    if (!buffer) {
+        error = "out of memory";
         return false;
     }
-    m_entries.push_back(entry);
+    if (!OpenSource(entry.source, entry.offset, input, error) || !MoveTo(m_dataStart, error)) {
+        return false;
+    }
+    std::uint32_t crc = 0;
+    for (std::uint64_t remaining = entry.size; remaining != 0;) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
+        if (Stopped(m_stop, error) ||
+            !ReadExactly(input.get(), sourceName, buffer.get(), piece, error) ||
+            !WriteBytes(buffer.get(), piece, error)) {
+            return false;
+        }
+        crc = UpdateCrc(crc, buffer.get(), piece);
+        remaining -= piece;
+    }
+    if (crc != entry.crc) {
+        error = sourceName + ": changed while it was read";
+        return false;
+    }
+    entry.method = kStored;
+    entry.compressedSize = entry.size;
     return true;
 }
 
 bool ZipWriter::Finish(std::string& error) {
+    while (!m_blocks.empty()) {
+        if (!WriteOldestBlock(error)) {
+            return false;
+        }
+    }
     const std::uint64_t directoryStart = m_position;
     for (const Entry& entry : m_entries) {
         if (!WriteCentralHeader(entry, error)) {

@@ -19,17 +19,27 @@ namespace {
 
 const char* const kUsage =
     "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
-    "                      -o OUT.exe [--level 0-9] [--replace]\n"
+    "                      -o OUT.exe [--level 0-9] [--replace] [--jobs N] [--quiet]\n"
     "       patchkit seal PACKAGE.exe\n"
-    "       patchkit inspect PACKAGE.exe [--verify] [--json]\n"
+    "       patchkit inspect PACKAGE.exe [--verify] [--json] [--jobs N] [--quiet]\n"
     "       patchkit apply PACKAGE.exe --game DIR\n"
     "       patchkit diff --old DIR --new DIR (--folder OUT_DIR | --stub STUB.exe -o OUT.exe\n"
     "                     [--level 0-9] [--replace]) [--check] [--allow-leftovers] [--json]\n"
+    "                     [--jobs N] [--quiet]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
 fs::path PathFromArgument(const std::string& utf8) {
     return fs::u8path(utf8);
+}
+
+void AddWorkOptions(CLI::App& command, unsigned& jobs, bool& quiet) {
+    command
+        .add_option("--jobs", jobs,
+                    "Threads to work on (default: one per core); the result is the same for any")
+        ->check(CLI::Range(1u, 1024u))
+        ->type_name("N");
+    command.add_flag("--quiet", quiet, "Show no progress (shown only on a terminal anyway)");
 }
 
 void AddPackageArgument(CLI::App& command, std::string& package, const char* description) {
@@ -78,6 +88,9 @@ int Run(int argc, const char* const* argv) {
         ->type_name("LEVEL");
     build->add_flag("--replace", request.replace,
                     "Swap the package the stub already carries for the new one");
+    unsigned jobs = 0;
+    bool quiet = false;
+    AddWorkOptions(*build, jobs, quiet);
 
     std::string package;
     CLI::App* seal = app.add_subcommand(
@@ -94,6 +107,7 @@ int Run(int argc, const char* const* argv) {
     AddPackageArgument(*inspect, package, "The package (program file) to inspect");
     inspect->add_flag("--verify", verify, "Inflate every entry and check its CRC");
     inspect->add_flag("--json", json, "Give the report as one JSON document");
+    AddWorkOptions(*inspect, jobs, quiet);
 
     std::string game;
     CLI::App* apply = app.add_subcommand(
@@ -147,6 +161,7 @@ int Run(int argc, const char* const* argv) {
     diff->add_flag("--allow-leftovers", diffCommand.diff.allowLeftovers,
                    "Build although OLD has files or folders NEW lacks (they stay on the disks)");
     diff->add_flag("--json", diffCommand.json, "Give the summary as one JSON document");
+    AddWorkOptions(*diff, diffCommand.build.work.jobs, diffCommand.quiet);
 
     const bool knownCommand =
         argc > 1 &&
@@ -170,13 +185,14 @@ int Run(int argc, const char* const* argv) {
         request.fromFolder = folder.empty() ? fs::path() : PathFromArgument(folder);
         request.fromArchive = archive.empty() ? fs::path() : PathFromArgument(archive);
         request.output = PathFromArgument(output);
-        return RunBuild(request);
+        request.work.jobs = jobs;
+        return RunBuild(request, quiet);
     }
     if (seal->parsed()) {
         return RunSeal(PathFromArgument(package));
     }
     if (inspect->parsed()) {
-        return RunInspect(PathFromArgument(package), verify, json);
+        return RunInspect(PathFromArgument(package), verify, json, jobs, quiet);
     }
     if (diff->parsed()) {
         diffCommand.diff.oldFolder = PathFromArgument(oldFolder);

@@ -13,6 +13,7 @@
 //   reg-clear                delete that key in both views
 //   hold-mutex NAME          create and own a named mutex until the driver ends
 //   hold-file PATH           open a file without write sharing until the driver ends
+//   release-files            close every file held so far
 //   start EXE                start the updater
 //   dialog                   wait for the progress dialog; fails if a message box comes first
 //   no-dialog                the updater shows no progress dialog
@@ -20,6 +21,7 @@
 //   progress N               wait until the progress bar stands at N
 //   finish 0|1               wait until the finish button is disabled / enabled
 //   box CAPTION TEXT         wait for a message box of the updater with that caption and text
+//   box-within MS CAPTION TEXT  the same, within MS milliseconds of the previous step's end
 //   ok                       press OK on that message box
 //   browser TITLE            wait for the folder browser showing TITLE
 //   browser-cancel           press Cancel in the folder browser
@@ -151,6 +153,7 @@ private:
     bool ClearRegistryPath();
     bool HoldMutex();
     bool HoldFile();
+    bool ReleaseFiles();
     bool StartUpdater();
     bool WaitForDialog();
     bool ExpectNoDialog();
@@ -158,6 +161,7 @@ private:
     bool WaitForProgress();
     bool WaitForFinishButton();
     bool WaitForBox();
+    bool WaitForBoxWithin();
     bool PressOk();
     bool WaitForBrowser();
     bool PressBrowserOk();
@@ -204,6 +208,7 @@ private:
     HWND m_box = nullptr;
     HWND m_browser = nullptr;
     std::vector<HANDLE> m_held;
+    std::vector<HANDLE> m_heldFiles;
     ULONGLONG m_previousStepEnd = 0;
     // Expectations of the waiting step in progress.
     int m_controlId = 0;
@@ -388,7 +393,14 @@ bool Driver::HoldFile() {
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Fail(L"cannot open the file to hold");
-    m_held.push_back(file);
+    m_heldFiles.push_back(file);
+    return true;
+}
+
+bool Driver::ReleaseFiles() {
+    for (HANDLE file : m_heldFiles)
+        CloseHandle(file);
+    m_heldFiles.clear();
     return true;
 }
 
@@ -434,6 +446,15 @@ bool Driver::WaitForBox() {
     m_expectedCaption = NextArgument();
     m_expectedText = NextArgument();
     return WaitFor(L"message box", &Driver::BoxShown);
+}
+
+bool Driver::WaitForBoxWithin() {
+    const auto limit = static_cast<ULONGLONG>(NextNumber());
+    if (!WaitForBox())
+        return false;
+    const ULONGLONG took = GetTickCount64() - m_previousStepEnd;
+    Print(L"box after " + std::to_wstring(took) + L" ms");
+    return took <= limit || Fail(L"took longer than " + std::to_wstring(limit) + L" ms");
 }
 
 bool Driver::PressOk() {
@@ -544,6 +565,7 @@ bool Driver::Step(const std::wstring& verb) {
         {L"reg-clear", &Driver::ClearRegistryPath},
         {L"hold-mutex", &Driver::HoldMutex},
         {L"hold-file", &Driver::HoldFile},
+        {L"release-files", &Driver::ReleaseFiles},
         {L"start", &Driver::StartUpdater},
         {L"dialog", &Driver::WaitForDialog},
         {L"no-dialog", &Driver::ExpectNoDialog},
@@ -551,6 +573,7 @@ bool Driver::Step(const std::wstring& verb) {
         {L"progress", &Driver::WaitForProgress},
         {L"finish", &Driver::WaitForFinishButton},
         {L"box", &Driver::WaitForBox},
+        {L"box-within", &Driver::WaitForBoxWithin},
         {L"ok", &Driver::PressOk},
         {L"browser", &Driver::WaitForBrowser},
         {L"browser-ok", &Driver::PressBrowserOk},
@@ -594,6 +617,7 @@ int Driver::Run(int argc, wchar_t** argv) {
     }
     for (HANDLE handle : m_held)
         CloseHandle(handle);
+    ReleaseFiles();
     Print(passed ? L"PASS" : L"FAILED");
     return passed ? 0 : 1;
 }
