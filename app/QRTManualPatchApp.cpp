@@ -44,12 +44,14 @@ void InitCommonControlClasses() {
     InitCommonControlsEx(&controls);
 }
 
-// The install directory recorded by the game's installer, in the registry view of this 32-bit
-// program. A value that fills the buffer without a terminating NUL is refused like one that does
-// not fit.
+// The install directory recorded by the game's 32-bit installer. It is read from the 32-bit
+// registry view, which a 32-bit program sees anyway, so that the 64-bit build finds the same game
+// on 64-bit Windows. A value that fills the buffer without a terminating NUL is refused like one
+// that does not fit.
 bool ReadInstallPath(wchar_t (&path)[kInstallPathBytes / sizeof(wchar_t)]) {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallPathKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallPathKey, 0, KEY_READ | KEY_WOW64_32KEY, &key) !=
+        ERROR_SUCCESS)
         return false;
     DWORD size = kInstallPathBytes;
     const LONG result = RegQueryValueExW(key, kInstallPathValue, nullptr, nullptr,

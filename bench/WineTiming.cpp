@@ -1,6 +1,6 @@
 // Times the real updater under Wine, from its start to its exit after the finish button, on a
 // fresh copy of its game folder for each run. Prints one line per run: "PACKAGE SECONDS".
-// Usage: winebench WORK DRIVER.exe RUNS GAME PACKAGE.exe [GAME PACKAGE.exe]...
+// Usage: winebench WORK win32|win64 DRIVER.exe RUNS GAME PACKAGE.exe [GAME PACKAGE.exe]...
 
 #include "WineSession.h"
 
@@ -52,14 +52,15 @@ double TimeOneRun(const WineSession& session, const fs::path& game, const fs::pa
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 6 || argc % 2 != 0) {
-        std::fprintf(stderr, "usage: winebench WORK DRIVER.exe RUNS GAME PACKAGE.exe...\n");
+    if (argc < 7 || argc % 2 != 1) {
+        std::fprintf(stderr,
+                     "usage: winebench WORK win32|win64 DRIVER.exe RUNS GAME PACKAGE.exe...\n");
         return 2;
     }
     const fs::path work = fs::absolute(argv[1]);
-    const int runs = std::atoi(argv[3]);
+    const int runs = std::atoi(argv[4]);
     WineSession session;
-    if (const std::string why = session.Start(work, fs::absolute(argv[2])); !why.empty()) {
+    if (const std::string why = session.Start(work, argv[2], fs::absolute(argv[3])); !why.empty()) {
         std::fprintf(stderr, "winebench: no Wine session: %s\n", why.c_str());
         session.Stop();
         return 1;
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
     // Inside drive C:, so that the registry value holding the path stays short.
     const fs::path game = session.DriveC() / "game";
     int status = 0;
-    for (int argument = 4; argument + 1 < argc && status == 0; argument += 2) {
+    for (int argument = 5; argument + 1 < argc && status == 0; argument += 2) {
         const fs::path package = fs::absolute(argv[argument + 1]);
         for (int run = 0; run < runs && status == 0; ++run) {
             const double seconds =

@@ -1,19 +1,4 @@
-# Cross build of the 32-bit Windows programs with mingw-w64 (posix thread model, for std::thread).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
+# Cross build of the 32-bit Windows programs.
 set(QRT_MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QRT_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QRT_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${QRT_MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QRT_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The programs must run on a bare Windows: the C++ runtime, libgcc, winpthread and zlib are linked
-# in, so only Windows system DLLs are imported.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(ZLIB_USE_STATIC_LIBS ON)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/MingwToolchain.cmake)

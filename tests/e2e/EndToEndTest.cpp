@@ -40,6 +40,8 @@ const std::string kVkReturn = "13";
 const std::string kVkEscape = "27";
 const std::string kIdOk = "1";
 const std::string kIdCancel = "2";
+// CTest reports the run as skipped, not passed, when this host cannot run the build.
+constexpr int kSkipped = 77;
 
 std::string EnvironmentValue(const char* name) {
     const char* value = std::getenv(name);
@@ -53,8 +55,9 @@ public:
     void SetUp() override {
         const fs::path driver = EnvironmentValue("QRT_UPDATER_DRIVER");
         ASSERT_TRUE(fs::exists(driver)) << "UpdaterDriver.exe not found at '" << driver.string()
-                                        << "': build the win32 preset first";
-        const std::string why = m_session.Start(EnvironmentValue("QRT_E2E_WORK"), driver);
+                                        << "': build the Windows presets first";
+        const std::string why = m_session.Start(EnvironmentValue("QRT_E2E_WORK"),
+                                                EnvironmentValue("QRT_E2E_BUILD"), driver);
         ASSERT_EQ(why, "");
         g_session = &m_session;
         // Narrow texts are code page 936 bytes: nothing below means anything without it.
@@ -90,7 +93,7 @@ protected:
     void MakePackage(const std::vector<ZipEntry>& entries,
                      std::uint32_t version = kPackageVersion) {
         const std::string image = ReadBinaryFile(EnvironmentValue("QRT_UPDATER_EXE"));
-        ASSERT_FALSE(image.empty()) << "QRTManualPatch.exe not found: build the win32 preset";
+        ASSERT_FALSE(image.empty()) << "QRTManualPatch.exe not found: build the Windows presets";
         const std::string archive = testsupport::BuildZipArchive(entries);
         ASSERT_FALSE(archive.empty());
         ASSERT_TRUE(WriteBinaryFile(m_package, testsupport::BuildPackage(archive, version, image)));
@@ -148,6 +151,22 @@ TEST_F(StartUpTest, FolderChosenInTheBrowserBecomesTheGameDirectory) {
            "browser", kBrowserTitle, "browser-ok", "dialog", "box", kErrorCaption,
            "您的本地版本已经是3187，不需要进行升级！", "ok", "exit", "1"});
     fs::remove(chosen);
+}
+
+// The game's 32-bit installer writes the value in the 32-bit registry view; each build reads it
+// there, and a value in the 64-bit view alone is not the game's.
+TEST_F(StartUpTest, InstallPathIsReadFromThe32BitRegistryView) {
+    MakePackage({});
+    const fs::path otherGame = m_work / "other";
+    fs::create_directory(otherGame);
+    ASSERT_TRUE(WriteBinaryFile(otherGame / "version.ini", "3185\r\n0\r\n"));
+    WriteGameFile("version.ini", "3187\r\n0\r\n");
+
+    Drive({"reg-clear", "reg-path-64bit-view", g_session->WindowsPath(otherGame), "start",
+           Updater(), "box", kNoticeCaption, kInstallPathNotFound, "ok", "browser", kBrowserTitle,
+           "browser-cancel", "box", kNoticeCaption, kNoFolderChosen, "ok", "exit", "2"});
+    Drive({"reg-path", g_session->WindowsPath(Game()), "start", Updater(), "dialog", "box",
+           kErrorCaption, "您的本地版本已经是3187，不需要进行升级！", "ok", "exit", "1"});
 }
 
 // The value is read into 260 bytes: 129 characters and the terminator fit, 130 do not.
@@ -449,7 +468,7 @@ TEST_F(ApplicationTest, SignedAndSealedPackageAppliesLikeTheUnsignedOne) {
 // Windows crypto API.
 TEST_F(ApplicationTest, PatchkitExeSealsAndChecksTheSignatureLikeTheNativeBuild) {
     const fs::path patchkitExe = EnvironmentValue("QRT_PATCHKIT_EXE");
-    ASSERT_TRUE(fs::exists(patchkitExe)) << "patchkit.exe not found: build the win32 preset";
+    ASSERT_TRUE(fs::exists(patchkitExe)) << "patchkit.exe not found: build the Windows presets";
     MakePackage({{"readme.txt", "new"}});
     fs::rename(m_package, m_work / "unsigned.exe");
     SignPackage(m_work, "native.exe");
@@ -540,6 +559,17 @@ TEST_F(ApplicationTest, PackageMadeByDiffTurnsTheOldReleaseIntoTheNewOne) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    const std::string build = EnvironmentValue("QRT_E2E_BUILD");
+    const WineSession::Result host = WineSession::CheckHost(build);
+    if (host.exitCode == WineSession::kHostCannotRun) {
+        std::cout << "skipped: the " << build << " build cannot run here: " << host.output;
+        return kSkipped;
+    }
+    if (host.exitCode != 0) {
+        std::cout << "cannot tell whether this host runs the '" << build
+                  << "' build (QRT_E2E_BUILD): " << host.output << "\n";
+        return 1;
+    }
     ::testing::AddGlobalTestEnvironment(new WineEnvironment);
     return RUN_ALL_TESTS();
 }

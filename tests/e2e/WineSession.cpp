@@ -16,16 +16,14 @@ namespace {
 
 constexpr int kDriverTimeoutSeconds = 120;
 constexpr int kPrefixTimeoutSeconds = 180;
+constexpr int kHostCheckTimeoutSeconds = 30;
 
-// Everything Wine needs to come up quietly: no Mono or Gecko installers, no debug output, code
-// page 936 from the locale. A home of its own keeps the prefix's Desktop (the folder browser's
-// first choice) off the real home.
+// Code page 936 from the locale. A home of its own keeps the prefix's Desktop (the folder
+// browser's first choice) off the real home.
 void SetWineEnvironment(const std::filesystem::path& prefix, const std::filesystem::path& home,
                         const std::string& display) {
     setenv("HOME", home.c_str(), 1);
     setenv("WINEPREFIX", prefix.c_str(), 1);
-    setenv("WINEDEBUG", "-all", 1);
-    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     setenv("LC_ALL", "zh_CN.UTF-8", 1);
     setenv("DISPLAY", display.c_str(), 1);
 }
@@ -92,8 +90,13 @@ std::string WineSession::StartDisplay() {
     return {};
 }
 
-std::string WineSession::Start(const std::filesystem::path& workDirectory,
+WineSession::Result WineSession::CheckHost(const std::string& build) {
+    return Run({QRT_WINE_HOST, "check", build}, kHostCheckTimeoutSeconds);
+}
+
+std::string WineSession::Start(const std::filesystem::path& workDirectory, const std::string& build,
                                const std::filesystem::path& driver) {
+    m_build = build;
     m_driver = driver;
     m_prefix = workDirectory / "wine-prefix";
     m_home = workDirectory / "home";
@@ -116,8 +119,9 @@ std::string WineSession::Start(const std::filesystem::path& workDirectory,
     // on its own should this program be killed before it can stop it.
     if (Run({"wineserver", "-p30"}, kPrefixTimeoutSeconds).exitCode != 0)
         return "wineserver -p30 failed";
-    if (Run({"wineboot", "-i"}, kPrefixTimeoutSeconds).exitCode != 0)
-        return "wineboot failed";
+    if (const Result prefix = Run({QRT_WINE_HOST, "prefix", m_build}, kPrefixTimeoutSeconds);
+        prefix.exitCode != 0)
+        return "cannot make the Wine prefix: " + prefix.output;
     const std::filesystem::path settings = workDirectory / "prefix-settings.reg";
     std::ofstream(settings) << kPrefixSettings;
     if (RunWine({"regedit", "/S", WindowsPath(settings)}, kPrefixTimeoutSeconds).exitCode != 0)
@@ -143,7 +147,7 @@ WineSession::Result WineSession::RunDriver(const std::vector<std::string>& steps
 
 WineSession::Result WineSession::RunWine(const std::vector<std::string>& arguments,
                                          int timeoutSeconds) const {
-    std::vector<std::string> command = {"wine"};
+    std::vector<std::string> command = {QRT_WINE_HOST, "run", m_build};
     command.insert(command.end(), arguments.begin(), arguments.end());
     return Run(command, timeoutSeconds);
 }
@@ -151,8 +155,7 @@ WineSession::Result WineSession::RunWine(const std::vector<std::string>& argumen
 // Runs the command with its output collected; past the time-out its process group is killed.
 // Wine's server and the programs a run starts may keep the output pipe open after the command
 // itself has ended, so the end of the command, not the end of the pipe, ends the wait.
-WineSession::Result WineSession::Run(const std::vector<std::string>& command,
-                                     int timeoutSeconds) const {
+WineSession::Result WineSession::Run(const std::vector<std::string>& command, int timeoutSeconds) {
     Result result;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)

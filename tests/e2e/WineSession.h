@@ -5,7 +5,8 @@
 #include <vector>
 
 // A fresh Wine prefix with the settings the end-to-end tests need, a display (an Xvfb of our own
-// when there is none), and a way to run the driver program inside it.
+// when there is none), and a way to run the driver program inside it. Which Wine loader runs a
+// build's programs, and how the prefix is made, is asked of script/wine-host.
 class WineSession {
 public:
     struct Result {
@@ -13,8 +14,14 @@ public:
         std::string output;
     };
 
-    // Makes the prefix under workDirectory. Empty when the session is ready, else why not.
-    std::string Start(const std::filesystem::path& workDirectory,
+    // Whether this host runs the programs of build ("win32" or "win64"): exit code 0 when it
+    // does, kHostCannotRun with the reason as output when it does not, anything else on an error.
+    static constexpr int kHostCannotRun = 3;
+    static Result CheckHost(const std::string& build);
+
+    // Makes the prefix under workDirectory for the programs of build, the driver among them.
+    // Empty when the session is ready, else why not.
+    std::string Start(const std::filesystem::path& workDirectory, const std::string& build,
                       const std::filesystem::path& driver);
     void Stop();
 
@@ -32,8 +39,9 @@ public:
 
 private:
     std::string StartDisplay();
-    Result Run(const std::vector<std::string>& command, int timeoutSeconds) const;
+    static Result Run(const std::vector<std::string>& command, int timeoutSeconds);
 
+    std::string m_build;
     std::filesystem::path m_prefix;
     std::filesystem::path m_home;
     std::filesystem::path m_driver;

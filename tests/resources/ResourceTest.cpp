@@ -1,15 +1,16 @@
-// The updater's compiled resources, read back from the .res file that windres makes of
-// app/QRTManualPatch.rc: the dialog template, the icon, the manifest and the version block.
+// The resources of both builds of the updater, read from the programs themselves: the dialog
+// template, the icon, the manifest and the version block.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "PackageBuilder.h"
 
 namespace {
 
@@ -74,45 +75,120 @@ std::u16string Ordinal(std::uint16_t number) {
     return std::u16string(text.begin(), text.end());
 }
 
-std::vector<Resource> ReadResourceFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
-    std::vector<Resource> resources;
-    std::size_t offset = 0;
-    while (offset + 32 <= bytes.size()) {
-        Reader header(bytes, offset);
-        const std::uint32_t dataSize = header.Dword();
-        const std::uint32_t headerSize = header.Dword();
-        Resource resource;
-        resource.type = header.NameOrOrdinal();
-        resource.name = header.NameOrOrdinal();
-        header.AlignToDword();
-        header.Skip(4 + 2); // data version, memory flags
-        resource.language = header.Word();
-        resource.data = bytes.substr(offset + headerSize, dataSize);
-        resources.push_back(resource);
-        offset = (offset + headerSize + dataSize + 3) & ~std::size_t{3};
+constexpr std::uint32_t kPeSignature = 0x00004550; // "PE\0\0"
+constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+constexpr std::uint32_t kHighBit = 0x80000000u;
+
+// A directory of the resource tree: calls visit(name, offset) for each entry, the offset being
+// that of a subdirectory or of a data entry, from the start of the tree.
+void ForEachEntry(const std::string& bytes, std::size_t tree, std::uint32_t directory,
+                  const std::function<void(const std::u16string&, std::uint32_t)>& visit) {
+    Reader header(bytes, tree + directory);
+    header.Skip(12);
+    const unsigned count = header.Word() + header.Word(); // named, then numbered entries
+    for (unsigned i = 0; i < count; ++i) {
+        const std::uint32_t name = header.Dword();
+        const std::uint32_t target = header.Dword() & ~kHighBit;
+        if ((name & kHighBit) == 0) {
+            visit(Ordinal(static_cast<std::uint16_t>(name)), target);
+            continue;
+        }
+        Reader text(bytes, tree + (name & ~kHighBit));
+        std::u16string named(text.Word(), u'\0');
+        for (char16_t& c : named)
+            c = static_cast<char16_t>(text.Word());
+        visit(named, target);
     }
-    return resources;
 }
 
-class ResourceTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { s_resources = ReadResourceFile(QRT_RESOURCE_FILE); }
+struct Program {
+    std::uint16_t machine = 0;
+    std::vector<Resource> resources;
+};
 
-    static const Resource* Find(std::uint16_t type, std::uint16_t name) {
-        for (const Resource& resource : s_resources) {
+// The machine and the resources of a Windows program; nothing when it is not one.
+Program ReadProgram(const std::string& path) {
+    const std::string bytes = testsupport::ReadBinaryFile(path);
+    Program program;
+    const std::size_t peHeader = Reader(bytes, 0x3C).Dword();
+    Reader header(bytes, peHeader);
+    if (header.Dword() != kPeSignature)
+        return program;
+    program.machine = header.Word();
+    const std::uint16_t sectionCount = header.Word();
+    header.Skip(12);
+    const std::uint16_t optionalHeaderSize = header.Word();
+    header.Skip(2);
+    const std::size_t optionalHeader = header.Offset();
+    const bool pe32Plus = header.Word() == kPe32PlusMagic;
+    // The resource table is the third data directory.
+    const std::uint32_t resourceRva =
+        Reader(bytes, optionalHeader + (pe32Plus ? 112 : 96) + 2 * 8).Dword();
+
+    // The section holding the tree maps its addresses to file offsets.
+    std::optional<std::int64_t> rvaToOffset;
+    for (std::uint16_t i = 0; i < sectionCount; ++i) {
+        Reader section(bytes, optionalHeader + optionalHeaderSize + 40u * i);
+        section.Skip(8);
+        const std::uint32_t size = section.Dword();
+        const std::uint32_t address = section.Dword();
+        section.Skip(4);
+        const std::uint32_t rawData = section.Dword();
+        if (resourceRva >= address && resourceRva < address + size)
+            rvaToOffset = std::int64_t{rawData} - address;
+    }
+    if (resourceRva == 0 || !rvaToOffset)
+        return program;
+    const auto tree = static_cast<std::size_t>(resourceRva + *rvaToOffset);
+
+    ForEachEntry(bytes, tree, 0, [&](const std::u16string& type, std::uint32_t names) {
+        ForEachEntry(bytes, tree, names, [&](const std::u16string& name, std::uint32_t languages) {
+            ForEachEntry(bytes, tree, languages,
+                         [&](const std::u16string& language, std::uint32_t dataEntry) {
+                             Reader data(bytes, tree + dataEntry);
+                             const auto offset =
+                                 static_cast<std::size_t>(data.Dword() + *rvaToOffset);
+                             const std::uint32_t size = data.Dword();
+                             const auto languageId = static_cast<std::uint16_t>(std::stoi(
+                                 std::string(language.begin() + 1, language.end()))); // "#N"
+                             program.resources.push_back(
+                                 {type, name, languageId,
+                                  offset < bytes.size() ? bytes.substr(offset, size) : ""});
+                         });
+        });
+    });
+    return program;
+}
+
+struct Build {
+    const char* name;
+    const char* program;
+    std::uint16_t machine;
+    const char* manifestProcessor;
+};
+
+void PrintTo(const Build& build, std::ostream* out) {
+    *out << build.name;
+}
+
+class ResourceTest : public ::testing::TestWithParam<Build> {
+protected:
+    void SetUp() override {
+        m_program = ReadProgram(GetParam().program);
+        ASSERT_FALSE(m_program.resources.empty())
+            << "no resources read from " << GetParam().program << ": build the Windows presets";
+    }
+
+    const Resource* Find(std::uint16_t type, std::uint16_t name) const {
+        for (const Resource& resource : m_program.resources) {
             if (resource.type == Ordinal(type) && resource.name == Ordinal(name))
                 return &resource;
         }
         return nullptr;
     }
 
-    static std::vector<Resource> s_resources;
+    Program m_program;
 };
-
-std::vector<Resource> ResourceTest::s_resources;
 
 struct Control {
     std::uint32_t style;
@@ -130,7 +206,7 @@ std::u16string Upper(std::u16string text) {
     return text;
 }
 
-TEST_F(ResourceTest, DialogTemplateIsTheProgressDialog) {
+TEST_P(ResourceTest, DialogTemplateIsTheProgressDialog) {
     const Resource* dialog = Find(kDialog, 102);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->language, kChinesePrc);
@@ -182,7 +258,7 @@ TEST_F(ResourceTest, DialogTemplateIsTheProgressDialog) {
     }
 }
 
-TEST_F(ResourceTest, IconHoldsFiveImagesOf32Bits) {
+TEST_P(ResourceTest, IconHoldsFiveImagesOf32Bits) {
     const Resource* group = Find(kGroupIcon, 128);
     ASSERT_NE(group, nullptr);
     Reader directory(group->data, 0);
@@ -207,18 +283,39 @@ TEST_F(ResourceTest, IconHoldsFiveImagesOf32Bits) {
     }
 }
 
-TEST_F(ResourceTest, ManifestAsksForAdministratorCommonControls6AndSystemDpiAwareness) {
+// The attributes of the element that holds the given one, up to the element's end; empty when
+// there is no such element.
+std::string ElementWith(const std::string& xml, const std::string& attribute) {
+    const std::size_t at = xml.find(attribute);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t start = xml.rfind('<', at);
+    return xml.substr(start, xml.find("/>", at) - start);
+}
+
+// The common controls of another processor would not load: each build names its own, and so does
+// the program's own identity.
+TEST_P(ResourceTest, ManifestAsksForAdministratorCommonControls6OfItsProcessorAndSystemDpi) {
+    EXPECT_EQ(m_program.machine, GetParam().machine);
     const Resource* manifest = Find(kManifest, 1);
     ASSERT_NE(manifest, nullptr);
     const std::string& xml = manifest->data;
     for (const char* part :
          {"level=\"requireAdministrator\" uiAccess=\"false\"",
-          "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-          "processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\"",
           "<dpiAware "
           "xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
           ">system</dpiAwareness>"})
         EXPECT_NE(xml.find(part), std::string::npos) << part;
+
+    const std::string processor =
+        "processorArchitecture=\"" + std::string(GetParam().manifestProcessor) + "\"";
+    const std::string commonControls =
+        ElementWith(xml, "name=\"Microsoft.Windows.Common-Controls\"");
+    EXPECT_NE(commonControls.find("version=\"6.0.0.0\""), std::string::npos) << commonControls;
+    EXPECT_NE(commonControls.find("publicKeyToken=\"6595b64144ccf1df\""), std::string::npos);
+    EXPECT_NE(commonControls.find(processor), std::string::npos) << commonControls;
+    const std::string identity = ElementWith(xml, "name=\"QRTManualPatch\"");
+    EXPECT_NE(identity.find(processor), std::string::npos) << identity;
 }
 
 // The value of a string in the version block: it follows its key, aligned to 32 bits.
@@ -232,7 +329,7 @@ std::optional<std::u16string> VersionString(const std::string& block, const std:
     return value.String();
 }
 
-TEST_F(ResourceTest, VersionBlockIs1001WithTheProgramsNames) {
+TEST_P(ResourceTest, VersionBlockIs1001WithTheProgramsNames) {
     const Resource* version = Find(kVersion, 1);
     ASSERT_NE(version, nullptr);
     const std::string signature = "\xBD\x04\xEF\xFE";
@@ -248,5 +345,12 @@ TEST_F(ResourceTest, VersionBlockIs1001WithTheProgramsNames) {
     EXPECT_EQ(VersionString(version->data, u"FileVersion"), u"1.0.0.1");
     EXPECT_EQ(VersionString(version->data, u"ProductVersion"), u"1.0.0.1");
 }
+
+INSTANTIATE_TEST_SUITE_P(Builds, ResourceTest,
+                         ::testing::Values(Build{"Win32", QRT_WIN32_PROGRAM, 0x014C, "x86"},
+                                           Build{"Win64", QRT_WIN64_PROGRAM, 0x8664, "amd64"}),
+                         [](const ::testing::TestParamInfo<Build>& build) {
+                             return std::string(build.param.name);
+                         });
 
 } // namespace

@@ -164,6 +164,10 @@ std::uint16_t ZipWriter::VersionNeeded(const Entry& entry) const {
 }
 
 bool ZipWriter::WriteBytes(const void* bytes, std::size_t count, std::string& error) {
+    // An empty block has no data pointer, and fwrite must not be given a null one.
+    if (count == 0) {
+        return true;
+    }
     if (std::fwrite(bytes, 1, count, m_file) != count) {
         error = "the package cannot be written (is the disk full?)";
         return false;

@@ -6,9 +6,11 @@
 // makes the driver exit with 1. Waiting steps poll until their condition holds or a time-out.
 //
 //   acp                      print the ANSI code page as "acp=N"
-//   reg-path VALUE           HKLM\SOFTWARE\hvrk value Path (this 32-bit program's registry view)
+//   reg-path VALUE           HKLM\SOFTWARE\hvrk value Path in the 32-bit registry view, where the
+//                            game's 32-bit installer writes it
 //   reg-path-unterminated V  the same value stored without its terminating NUL
-//   reg-clear                delete that key
+//   reg-path-64bit-view V    the same value in the 64-bit registry view
+//   reg-clear                delete that key in both views
 //   hold-mutex NAME          create and own a named mutex until the driver ends
 //   hold-file PATH           open a file without write sharing until the driver ends
 //   release-files            close every file held so far
@@ -146,7 +148,8 @@ private:
     bool PrintCodePage();
     bool SetRegistryPath();
     bool SetUnterminatedRegistryPath();
-    bool WriteRegistryPath(bool terminated);
+    bool Set64BitViewRegistryPath();
+    bool WriteRegistryPath(REGSAM view, bool terminated);
     bool ClearRegistryPath();
     bool HoldMutex();
     bool HoldFile();
@@ -342,11 +345,11 @@ bool Driver::PrintCodePage() {
     return true;
 }
 
-bool Driver::WriteRegistryPath(bool terminated) {
+bool Driver::WriteRegistryPath(REGSAM view, bool terminated) {
     const std::wstring value = NextArgument();
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallPathKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallPathKey, 0, nullptr, 0, KEY_WRITE | view,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return Fail(L"cannot create the registry key");
     const std::size_t characters = value.size() + (terminated ? 1 : 0);
     const LONG result =
@@ -357,17 +360,24 @@ bool Driver::WriteRegistryPath(bool terminated) {
 }
 
 bool Driver::SetRegistryPath() {
-    return WriteRegistryPath(true);
+    return WriteRegistryPath(KEY_WOW64_32KEY, true);
 }
 
 bool Driver::SetUnterminatedRegistryPath() {
-    return WriteRegistryPath(false);
+    return WriteRegistryPath(KEY_WOW64_32KEY, false);
+}
+
+bool Driver::Set64BitViewRegistryPath() {
+    return WriteRegistryPath(KEY_WOW64_64KEY, true);
 }
 
 bool Driver::ClearRegistryPath() {
-    const LONG result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallPathKey);
-    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ||
-           Fail(L"cannot delete the registry key");
+    for (const REGSAM view : {REGSAM{KEY_WOW64_32KEY}, REGSAM{KEY_WOW64_64KEY}}) {
+        const LONG result = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kInstallPathKey, view, 0);
+        if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+            return Fail(L"cannot delete the registry key");
+    }
+    return true;
 }
 
 bool Driver::HoldMutex() {
@@ -551,6 +561,7 @@ bool Driver::Step(const std::wstring& verb) {
         {L"acp", &Driver::PrintCodePage},
         {L"reg-path", &Driver::SetRegistryPath},
         {L"reg-path-unterminated", &Driver::SetUnterminatedRegistryPath},
+        {L"reg-path-64bit-view", &Driver::Set64BitViewRegistryPath},
         {L"reg-clear", &Driver::ClearRegistryPath},
         {L"hold-mutex", &Driver::HoldMutex},
         {L"hold-file", &Driver::HoldFile},

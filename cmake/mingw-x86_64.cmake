@@ -1,0 +1,4 @@
+# Cross build of the 64-bit Windows programs.
+set(QRT_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/MingwToolchain.cmake)
