@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "FailureGuard.h"
 
 #include <CLI/CLI.hpp>
 
@@ -211,15 +212,19 @@ int Run(int argc, const char* const* argv) {
 
 // Arguments as UTF-8, and a console that shows UTF-8 output, whatever the ANSI code page.
 int wmain(int argc, wchar_t** wideArguments) {
-    std::vector<std::string> arguments(static_cast<std::size_t>(argc));
-    std::vector<const char*> argv;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        WideToUtf8(wideArguments[i], arguments[i]);
-        argv.push_back(arguments[i].c_str());
-    }
     const UINT previousCodePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
-    const int result = Run(argc, argv.data());
+    const int result = RunGuardingFailures(
+        [argc, wideArguments] {
+            std::vector<std::string> arguments(static_cast<std::size_t>(argc));
+            std::vector<const char*> argv;
+            for (std::size_t i = 0; i < arguments.size(); ++i) {
+                WideToUtf8(wideArguments[i], arguments[i]);
+                argv.push_back(arguments[i].c_str());
+            }
+            return Run(argc, argv.data());
+        },
+        stderr);
     std::fflush(stdout);
     std::fflush(stderr);
     SetConsoleOutputCP(previousCodePage);
@@ -229,7 +234,7 @@ int wmain(int argc, wchar_t** wideArguments) {
 #else
 
 int main(int argc, char** argv) {
-    return Run(argc, argv);
+    return RunGuardingFailures([argc, argv] { return Run(argc, argv); }, stderr);
 }
 
 #endif
