@@ -282,7 +282,7 @@ Step RecordState(RunState& run, const LocalState& state) {
 // first byte is written: a run stopped inside the pak entry by a kill, a full disk or a power
 // loss leaves the next run the same place to write, instead of an end grown by a partial slice.
 // An empty pak's end cannot be told from no offset at all; it goes unrecorded.
-Step FixPakOffset(Application& application, std::FILE* pak) {
+Step RecordPakEnd(Application& application, std::FILE* pak) {
     RunState& run = application.run;
     const std::int64_t length = FileLength(pak);
     if (length < 0) {
@@ -310,7 +310,7 @@ Step ApplyPakEntry(Application& application, const ArchiveEntry& entry) {
         FileError::None) {
         return Fail(view, Message::PakFileMissing);
     }
-    if (offset == 0 && FixPakOffset(application, pak.get()) == Step::Stop) {
+    if (offset == 0 && RecordPakEnd(application, pak.get()) == Step::Stop) {
         return Step::Stop;
     }
     if (!SeekFile(pak.get(), offset)) {
