@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <iterator>
 
-#include "Messages.h"
-#include "Report.h"
-#include "RunPatch.h"
+#include "engine/Messages.h"
+#include "engine/Report.h"
+#include "engine/RunPatch.h"
 #include "resource.h"
 
 CQRTManualPatchDlg* g_pPatchDlg = nullptr;

@@ -1,13 +1,13 @@
-#include "ApplyPackage.h"
+#include "engine/ApplyPackage.h"
 
-#include "ClientMutex.h"
-#include "EntryName.h"
-#include "EntryRecord.h"
-#include "FileSystem.h"
-#include "PatchView.h"
-#include "Report.h"
-#include "VersionLabels.h"
-#include "WrittenFiles.h"
+#include "engine/PatchView.h"
+#include "engine/Report.h"
+#include "engine/VersionLabels.h"
+#include "package/EntryName.h"
+#include "package/EntryRecord.h"
+#include "platform/ClientMutex.h"
+#include "platform/FileSystem.h"
+#include "platform/WrittenFiles.h"
 
 #include <unzip.h>
 

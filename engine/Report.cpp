@@ -1,6 +1,6 @@
-#include "Report.h"
+#include "engine/Report.h"
 
-#include "PatchView.h"
+#include "engine/PatchView.h"
 
 #include <exception>
 

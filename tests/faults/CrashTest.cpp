@@ -2,9 +2,9 @@
 // order in which a run brings what it wrote to the disk.
 
 #include "FaultScenario.h"
-#include "PackageBuilder.h"
-#include "ScratchGameDirectory.h"
 #include "WriteLimitedChild.h"
+#include "support/PackageBuilder.h"
+#include "support/ScratchGameDirectory.h"
 
 #include <gtest/gtest.h>
 
