@@ -3,9 +3,6 @@
 #include <cstdio>
 #include <utility>
 
-const char* const kRfc3161TimestampOid = "1.3.6.1.4.1.311.3.3.1";
-const char* const kCountersignatureOid = "1.2.840.113549.1.9.6";
-
 namespace {
 
 // The short names Windows shows; other attributes appear by their dotted identifiers.
@@ -87,4 +84,14 @@ std::string SerialNumberText(const std::string& bigEndian) {
         text += pair;
     }
     return text;
+}
+
+TimestampKind TimestampKindOf(const std::string& attributeOid) {
+    if (attributeOid == "1.3.6.1.4.1.311.3.3.1") {
+        return TimestampKind::Token;
+    }
+    if (attributeOid == "1.2.840.113549.1.9.6") {
+        return TimestampKind::Countersignature;
+    }
+    return TimestampKind::None;
 }

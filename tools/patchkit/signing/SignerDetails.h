@@ -59,6 +59,10 @@ std::string TimeText(const UtcTime& time);
 // digits, two per byte, without the zero bytes that lead the encoding.
 std::string SerialNumberText(const std::string& bigEndian);
 
-// The identifiers of the signer's unauthenticated attributes that hold a timestamp.
-extern const char* const kRfc3161TimestampOid; // a timestamp token (signtool /tr, osslsigncode -ts)
-extern const char* const kCountersignatureOid; // the older countersignature (signtool /t)
+// What an unauthenticated attribute of the signer holds, by its identifier.
+enum class TimestampKind {
+    None,
+    Token,            // an RFC 3161 timestamp token (signtool /tr, osslsigncode -ts)
+    Countersignature, // the older countersignature (signtool /t)
+};
+TimestampKind TimestampKindOf(const std::string& attributeOid);

@@ -156,15 +156,16 @@ bool ReadTimestamp(const PKCS7_SIGNER_INFO* signer, const PKCS7* signature,
     const STACK_OF(X509_ATTRIBUTE)* attributes = signer->unauth_attr;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
         X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, i);
-        const std::string oid = DottedOid(X509_ATTRIBUTE_get0_object(attribute));
-        const bool token = oid == kRfc3161TimestampOid;
-        if (!token && oid != kCountersignatureOid) {
+        const TimestampKind kind =
+            TimestampKindOf(DottedOid(X509_ATTRIBUTE_get0_object(attribute)));
+        if (kind == TimestampKind::None) {
             continue;
         }
         const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
         if (value == nullptr || value->type != V_ASN1_SEQUENCE ||
-            !(token ? ReadTimestampToken(value->value.sequence, signature, details.timestamp)
-                    : ReadCountersignature(value->value.sequence, signature, details.timestamp))) {
+            !(kind == TimestampKind::Token
+                  ? ReadTimestampToken(value->value.sequence, signature, details.timestamp)
+                  : ReadCountersignature(value->value.sequence, signature, details.timestamp))) {
             return false;
         }
         details.timestamped = true;

@@ -199,13 +199,14 @@ bool ReadTimestamp(void* message, void* store, SignerDetails& details) {
     const auto* attributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(buffer.data());
     for (DWORD i = 0; i < attributes->cAttr; ++i) {
         const CRYPT_ATTRIBUTE& attribute = attributes->rgAttr[i];
-        const bool token = std::strcmp(attribute.pszObjId, kRfc3161TimestampOid) == 0;
-        if (!token && std::strcmp(attribute.pszObjId, kCountersignatureOid) != 0) {
+        const TimestampKind kind = TimestampKindOf(attribute.pszObjId);
+        if (kind == TimestampKind::None) {
             continue;
         }
         if (attribute.cValue == 0 ||
-            !(token ? ReadTimestampToken(attribute.rgValue[0], store, details.timestamp)
-                    : ReadCountersignature(attribute.rgValue[0], store, details.timestamp))) {
+            !(kind == TimestampKind::Token
+                  ? ReadTimestampToken(attribute.rgValue[0], store, details.timestamp)
+                  : ReadCountersignature(attribute.rgValue[0], store, details.timestamp))) {
             return false;
         }
         details.timestamped = true;
