@@ -7,8 +7,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -504,6 +506,97 @@ TEST_F(ApplicationTest, PatchkitExeSealsAndChecksTheSignatureLikeTheNativeBuild)
     EXPECT_EQ(mismatch.exitCode, 1);
     EXPECT_NE(mismatch.output.find("\"digest_matches\": false"), std::string::npos)
         << mismatch.output;
+}
+
+// The "signature" object of an inspect --json report, without the carriage returns of a console.
+std::string SignatureObject(const std::string& report) {
+    std::string text;
+    for (const char c : report) {
+        if (c != '\r') {
+            text += c;
+        }
+    }
+    const std::size_t start = text.find("\"signature\": {");
+    const std::size_t end = text.find("\"archiveSize\"", start);
+    return start == std::string::npos || end == std::string::npos ? ""
+                                                                  : text.substr(start, end - start);
+}
+
+// The signer and the timestamp as the Windows crypto API reads them: what the native build reads
+// with OpenSSL. The timestamp comes from osslsigncode's own authority, with no network.
+TEST_F(ApplicationTest, PatchkitExeReportsTheSignerAndTheTimestampLikeTheNativeBuild) {
+    const fs::path patchkitExe = EnvironmentValue("QRT_PATCHKIT_EXE");
+    ASSERT_TRUE(fs::exists(patchkitExe)) << "patchkit.exe not found: build the Windows presets";
+    MakePackage({{"readme.txt", "new"}});
+    fs::rename(m_package, m_work / "unsigned.exe");
+    SignPackage(m_work, "plain.exe");
+    ASSERT_TRUE(RunIn(m_work, "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+                              "-nodes -keyout tsa-key.pem -out tsa-cert.pem -days 2 -subj "
+                              "'/O=Stamps, Inc./CN=Test TSA' -addext "
+                              "extendedKeyUsage=critical,timeStamping"));
+    ASSERT_TRUE(RunIn(m_work, "osslsigncode sign -certs cert.pem -key key.pem -TSA-certs "
+                              "tsa-cert.pem -TSA-key tsa-key.pem -TSA-time " +
+                                  std::to_string(std::time(nullptr)) +
+                                  " -in unsigned.exe -out stamped.exe"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    const auto patchkit = [&](const std::vector<std::string>& arguments) {
+        std::vector<std::string> command = {patchkitExe.string()};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return g_session->RunWine(command, 60);
+    };
+    for (const char* name : {"plain.exe", "stamped.exe"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' seal " + name));
+        ASSERT_TRUE(
+            RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' inspect --json " + name));
+        const std::string native = SignatureObject(ReadBinaryFile(m_work / "tool-out.txt"));
+        ASSERT_NE(native.find("\"serialNumber\""), std::string::npos) << native;
+        const WineSession::Result windows =
+            patchkit({"inspect", "--json", g_session->WindowsPath(m_work / name)});
+        EXPECT_EQ(windows.exitCode, 0) << windows.output;
+        EXPECT_EQ(SignatureObject(windows.output), native);
+        const bool stamped = std::string(name) == "stamped.exe";
+        EXPECT_EQ(native.find("\"authoritySubject\": \"CN=Test TSA, O=Stamps\\\\, Inc.\"") !=
+                      std::string::npos,
+                  stamped)
+            << native;
+        const WineSession::Result required =
+            patchkit({"inspect", "--require-timestamp", g_session->WindowsPath(m_work / name)});
+        EXPECT_EQ(required.exitCode, stamped ? 0 : 1) << required.output;
+    }
+}
+
+// patchkit.exe runs the signing command with CreateProcessW: the package's path, spaces and all,
+// reaches it as one argument, and a failing step leaves nothing behind.
+TEST_F(ApplicationTest, PatchkitExeSignStepNamesTheFailingStepAndLeavesNothing) {
+    const fs::path patchkitExe = EnvironmentValue("QRT_PATCHKIT_EXE");
+    ASSERT_TRUE(fs::exists(patchkitExe)) << "patchkit.exe not found: build the Windows presets";
+    MakePackage({{"readme.txt", "new"}});
+    const fs::path source = m_work / "update folder";
+    fs::create_directories(source);
+    ASSERT_TRUE(WriteBinaryFile(source / "readme.txt", "new"));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"cmd /c exit 3 {file}", "signing failed: cmd exited with 3"},
+        {"cmd /c copy {file} {signed}", "signing failed: the command ended without signing"},
+        {"no-such-signing-tool.exe {file}", "signing failed: no-such-signing-tool.exe: cannot be "
+                                            "started"},
+    };
+    for (const auto& [command, says] : cases) {
+        SCOPED_TRACE(command);
+        const WineSession::Result built = g_session->RunWine(
+            {patchkitExe.string(), "build", "--stub", Updater(), "--replace", "--version", "3188",
+             "--from", g_session->WindowsPath(source), "-o",
+             g_session->WindowsPath(m_work / "signed package.exe"), "--sign", command},
+            60);
+        EXPECT_EQ(built.exitCode, 1) << built.output;
+        EXPECT_NE(built.output.find(says), std::string::npos) << built.output;
+        std::vector<std::string> left;
+        for (const auto& item : fs::directory_iterator(m_work)) {
+            left.push_back(item.path().filename().string());
+        }
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"QRTManualPatch.exe", "game", "update folder"}));
+    }
 }
 
 // ---- a package made by patchkit diff from two releases

@@ -17,6 +17,7 @@ using pktest::Contains;
 using pktest::Outcome;
 using pktest::Patchkit;
 using pktest::PutFile;
+using pktest::Shell;
 using pktest::TreeOf;
 using pktest::Utf8Path;
 
@@ -47,12 +48,6 @@ std::string PatchkitOnTerminal(const std::vector<std::string>& arguments) {
     }
     EXPECT_TRUE(child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
     return shown;
-}
-
-// Runs a tool through the shell in the current folder; its exit code, its output in tool-out.txt.
-int Shell(const std::string& command) {
-    const int status = std::system((command + " >tool-out.txt 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class CommandLineTest : public ::testing::Test {

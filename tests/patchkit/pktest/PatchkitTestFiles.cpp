@@ -111,6 +111,11 @@ Outcome Patchkit(const std::string& arguments) {
     return outcome;
 }
 
+int Shell(const std::string& command) {
+    const int status = std::system((command + " >tool-out.txt 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::map<std::string, std::string> TreeOf(const std::filesystem::path& root) {
     std::map<std::string, std::string> tree;
     for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {

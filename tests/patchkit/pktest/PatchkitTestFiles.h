@@ -44,6 +44,9 @@ inline bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// Runs a tool through the shell in the current folder; its exit code, its output in tool-out.txt.
+int Shell(const std::string& command);
+
 // Every file and folder below root, by UTF-8 relative path: contents, "<folder>" or "<special>".
 std::map<std::string, std::string> TreeOf(const std::filesystem::path& root);
 

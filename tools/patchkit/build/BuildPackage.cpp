@@ -1,6 +1,7 @@
 #include "build/BuildPackage.h"
 
 #include "base/TextConversion.h"
+#include "build/SigningStep.h"
 #include "build/SourceFolder.h"
 #include "platform/FileSystem.h"
 #include "rules/EntryChecks.h"
@@ -236,6 +237,31 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
     return true;
 }
 
+// Writes the package under a temporary name, signs it when asked, then gives it its name.
+bool WriteFinishedPackage(const BuildRequest& request, const PackageContents& contents,
+                          std::FILE* stub, const StubImage& image, std::string& error) {
+    fs::path temporary = request.output;
+    temporary += ".partial";
+    if (!request.signCommand.empty()) {
+        temporary = SigningPath(request.output, ".partial");
+    }
+    if (!WritePackage(request, contents, stub, image, temporary, error) ||
+        (!request.signCommand.empty() &&
+         !SignAndSealPackage(temporary, request.signCommand, request.stop, error))) {
+        RemoveFile(temporary);
+        if (Stopped(request)) {
+            error = "interrupted";
+        }
+        return false;
+    }
+    if (!ReplaceFileAtomically(temporary, request.output)) {
+        RemoveFile(temporary);
+        error = DisplayPath(request.output) + ": cannot be replaced";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error) {
@@ -243,7 +269,8 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         error = "version 0: no client can be updated to version 0";
         return false;
     }
-    if (RefuseOutputOverInput(request, error)) {
+    if (RefuseOutputOverInput(request, error) ||
+        (!request.signCommand.empty() && !CheckSigningCommand(request.signCommand, error))) {
         return false;
     }
     const std::string stubName = DisplayPath(request.stub);
@@ -273,21 +300,7 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         !JudgeContents(request, contents, remarks, error)) {
         return false;
     }
-    fs::path temporary = request.output;
-    temporary += ".partial";
-    if (!WritePackage(request, contents, stubFile.get(), stub, temporary, error)) {
-        RemoveFile(temporary);
-        if (Stopped(request)) {
-            error = "interrupted";
-        }
-        return false;
-    }
-    if (!ReplaceFileAtomically(temporary, request.output)) {
-        RemoveFile(temporary);
-        error = DisplayPath(request.output) + ": cannot be replaced";
-        return false;
-    }
-    return true;
+    return WriteFinishedPackage(request, contents, stubFile.get(), stub, error);
 }
 
 bool JudgeSourceEntries(const std::vector<SourceEntry>& entries, std::vector<Finding>& remarks,

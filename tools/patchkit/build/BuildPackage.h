@@ -26,6 +26,9 @@ struct BuildRequest {
     // Threads that compress, and what counts the bytes packed; the bytes written do not depend
     // on the number of threads.
     WorkSettings work;
+    // When not empty, the command that signs the package ({file}; see SigningStep.h) before it is
+    // sealed, checked and given its name.
+    std::string signCommand;
     // Set from another thread to give up; the build then fails with nothing left behind.
     const std::atomic<bool>* stop = nullptr;
 };

@@ -112,12 +112,28 @@ int RunSeal(const fs::path& package) {
     return 0;
 }
 
-int RunInspect(const fs::path& package, bool verify, bool json, unsigned jobs, bool quiet) {
+// Said on standard error, so that a JSON report stays whole.
+bool MeetsRequirements(const SignatureReport& signature, const InspectRequirements& requirements) {
+    if ((requirements.signature || requirements.timestamp) && !signature.present) {
+        PrintError(std::string("the package is not signed (") +
+                   (requirements.signature ? "--require-signed" : "--require-timestamp") + ")");
+        return false;
+    }
+    if (requirements.timestamp && !signature.signer.timestamped) {
+        PrintError("the signature carries no timestamp (--require-timestamp)");
+        return false;
+    }
+    return true;
+}
+
+int RunInspect(const fs::path& package, bool verify, bool json, unsigned jobs, bool quiet,
+               const InspectRequirements& requirements) {
     ProgressDisplay progress(stderr, !quiet && IsTerminal(stderr));
     const PackageReport report = InspectPackage(package, verify, WorkSettings{jobs, &progress});
     const std::string text = json ? ReportAsJson(report) : ReportAsText(report);
     std::fputs(text.c_str(), stdout);
-    return report.AppliesCleanly() ? 0 : 1;
+    const bool met = MeetsRequirements(report.signature, requirements);
+    return report.AppliesCleanly() && met ? 0 : 1;
 }
 
 int RunApply(const fs::path& package, const fs::path& gameFolder) {

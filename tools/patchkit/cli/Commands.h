@@ -13,9 +13,16 @@
 int RunBuild(BuildRequest request, bool quiet);
 // 0 when the signed package is sealed, 1 when it is refused.
 int RunSeal(const std::filesystem::path& package);
-// 0 when the updater would apply the package cleanly, 1 otherwise. jobs: threads that verify.
+// What a release pipeline demands of a package beyond what the updater needs.
+struct InspectRequirements {
+    bool signature = false;
+    bool timestamp = false;
+};
+
+// 0 when the updater would apply the package cleanly and it meets the requirements, 1 otherwise.
+// jobs: threads that verify.
 int RunInspect(const std::filesystem::path& package, bool verify, bool json, unsigned jobs,
-               bool quiet);
+               bool quiet, const InspectRequirements& requirements);
 // The updater's run on the game folder: 0 when applied, 1 after a message or a cancel.
 int RunApply(const std::filesystem::path& package, const std::filesystem::path& gameFolder);
 

@@ -20,12 +20,15 @@ namespace {
 
 const char* const kUsage =
     "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
-    "                      -o OUT.exe [--level 0-9] [--replace] [--jobs N] [--quiet]\n"
+    "                      -o OUT.exe [--level 0-9] [--replace] [--sign COMMAND] [--jobs N]\n"
+    "                      [--quiet]\n"
     "       patchkit seal PACKAGE.exe\n"
-    "       patchkit inspect PACKAGE.exe [--verify] [--json] [--jobs N] [--quiet]\n"
+    "       patchkit inspect PACKAGE.exe [--verify] [--json] [--require-signed]\n"
+    "                        [--require-timestamp] [--jobs N] [--quiet]\n"
     "       patchkit apply PACKAGE.exe --game DIR\n"
     "       patchkit diff --old DIR --new DIR (--folder OUT_DIR | --stub STUB.exe -o OUT.exe\n"
-    "                     [--level 0-9] [--replace]) [--check] [--allow-leftovers] [--json]\n"
+    "                     [--level 0-9] [--replace] [--sign COMMAND]) [--check]\n"
+    "                     [--allow-leftovers] [--json]\n"
     "                     [--jobs N] [--quiet]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
@@ -48,6 +51,15 @@ void AddPackageArgument(CLI::App& command, std::string& package, const char* des
         ->required()
         ->check(CLI::ExistingFile)
         ->type_name("PACKAGE.exe");
+}
+
+CLI::Option* AddSignOption(CLI::App& command, std::string& signCommand) {
+    return command
+        .add_option("--sign", signCommand,
+                    "Sign the package with this command, {file} standing for its path (or "
+                    "{signed} for where the tool writes the signed copy), then seal it and check "
+                    "the signature; the output appears only when all of it succeeded")
+        ->type_name("COMMAND");
 }
 
 int Run(int argc, const char* const* argv) {
@@ -89,6 +101,7 @@ int Run(int argc, const char* const* argv) {
         ->type_name("LEVEL");
     build->add_flag("--replace", request.replace,
                     "Swap the package the stub already carries for the new one");
+    AddSignOption(*build, request.signCommand);
     unsigned jobs = 0;
     bool quiet = false;
     AddWorkOptions(*build, jobs, quiet);
@@ -108,6 +121,11 @@ int Run(int argc, const char* const* argv) {
     AddPackageArgument(*inspect, package, "The package (program file) to inspect");
     inspect->add_flag("--verify", verify, "Inflate every entry and check its CRC");
     inspect->add_flag("--json", json, "Give the report as one JSON document");
+    InspectRequirements requirements;
+    inspect->add_flag("--require-signed", requirements.signature,
+                      "Exit 1 when the package is not signed");
+    inspect->add_flag("--require-timestamp", requirements.timestamp,
+                      "Exit 1 when the signature carries no timestamp");
     AddWorkOptions(*inspect, jobs, quiet);
 
     std::string game;
@@ -155,7 +173,8 @@ int Run(int argc, const char* const* argv) {
     diff->add_flag("--check", diffCommand.check,
                    "Apply the update with the updater's engine to a copy of OLD and compare the "
                    "result with NEW; exit 1 on any difference, the update removed");
-    for (CLI::Option* packageOnly : {outputOption, levelOption, replaceOption}) {
+    CLI::Option* signOption = AddSignOption(*diff, diffCommand.build.signCommand);
+    for (CLI::Option* packageOnly : {outputOption, levelOption, replaceOption, signOption}) {
         packageOnly->needs(stubOption)->excludes(folderOption);
     }
     stubOption->needs(outputOption);
@@ -193,7 +212,7 @@ int Run(int argc, const char* const* argv) {
         return RunSeal(PathFromArgument(package));
     }
     if (inspect->parsed()) {
-        return RunInspect(PathFromArgument(package), verify, json, jobs, quiet);
+        return RunInspect(PathFromArgument(package), verify, json, jobs, quiet, requirements);
     }
     if (diff->parsed()) {
         diffCommand.diff.oldFolder = PathFromArgument(oldFolder);

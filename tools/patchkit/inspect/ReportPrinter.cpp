@@ -89,6 +89,69 @@ std::string SignatureLine(const SignatureReport& signature) {
     return line + ", digest not checked";
 }
 
+// Who signed and until when, and whether a timestamp keeps the signature valid after that.
+std::string SignerLines(const SignatureReport& signature) {
+    if (!signature.present || !signature.problem.empty()) {
+        return "";
+    }
+    const SignerDetails& signer = signature.signer;
+    const CertificateDetails& certificate = signer.certificate;
+    std::string lines = signer.certificateFound
+                            ? "Signer  " + certificate.subject + "\nIssuer  " + certificate.issuer +
+                                  ", serial number " + certificate.serialNumber + "\nValidity  " +
+                                  certificate.notBefore + " to " + certificate.notAfter + '\n'
+                            : "Signer  unknown: the signer's certificate is not in the signature\n";
+    if (!signer.timestamped) {
+        return lines + "Timestamp  none: the signature counts as invalid once the certificate "
+                       "expires\n";
+    }
+    const TimestampDetails& timestamp = signer.timestamp;
+    return lines + "Timestamp  " + timestamp.time + " by " +
+           (timestamp.authoritySubject.empty() ? "an authority whose certificate is not included"
+                                               : timestamp.authoritySubject) +
+           '\n';
+}
+
+void NameOrNull(JsonWriter& json, const std::string& text) {
+    if (text.empty()) {
+        json.Null();
+    } else {
+        json.String(text);
+    }
+}
+
+void SignerJson(JsonWriter& json, const SignerDetails& signer) {
+    json.Key("signer");
+    if (signer.certificateFound) {
+        const CertificateDetails& certificate = signer.certificate;
+        json.BeginObject();
+        json.Key("subject");
+        json.String(certificate.subject);
+        json.Key("issuer");
+        json.String(certificate.issuer);
+        json.Key("serialNumber");
+        json.String(certificate.serialNumber);
+        json.Key("notBefore");
+        json.String(certificate.notBefore);
+        json.Key("notAfter");
+        json.String(certificate.notAfter);
+        json.EndObject();
+    } else {
+        json.Null();
+    }
+    json.Key("timestamp");
+    if (signer.timestamped) {
+        json.BeginObject();
+        json.Key("time");
+        json.String(signer.timestamp.time);
+        json.Key("authoritySubject");
+        NameOrNull(json, signer.timestamp.authoritySubject);
+        json.EndObject();
+    } else {
+        json.Null();
+    }
+}
+
 std::string FindingLine(const Finding& finding) {
     std::string line = "  " + Left(SeverityName(finding.severity), 8) + ' ';
     if (finding.entry != 0) {
@@ -128,7 +191,8 @@ std::string ReportAsText(const PackageReport& report) {
                 VersionWithShown(trailer.packageVersion - 1) + '\n';
     }
     if (report.fileLength >= 0) {
-        text += "Signature  " + SignatureLine(report.signature) + '\n';
+        text +=
+            "Signature  " + SignatureLine(report.signature) + '\n' + SignerLines(report.signature);
     }
     if (report.archiveLength >= 0) {
         text += "Archive  " + std::to_string(report.archiveLength) + " bytes, " +
@@ -210,6 +274,7 @@ std::string ReportAsJson(const PackageReport& report) {
     } else {
         json.Bool(signature.digest == SignatureReport::Digest::Matches);
     }
+    SignerJson(json, signature.signer);
     json.EndObject();
     json.Key("archiveSize");
     SizeOrNull(json, report.archiveLength);

@@ -119,6 +119,10 @@ SignatureReport ExamineSignature(std::FILE* file, std::int64_t length) {
         report.problem = "the signature cannot be parsed";
         return report;
     }
+    if (!ReadSignerDetails(signature.der, report.signer)) {
+        report.problem = "the signer's certificate or the timestamp cannot be read";
+        return report;
+    }
     const std::string name = DigestAlgorithmName(signedDigest.algorithmOid);
     report.digestAlgorithm = name.empty() ? signedDigest.algorithmOid : name;
     std::string fileDigest;

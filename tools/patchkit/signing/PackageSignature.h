@@ -1,6 +1,7 @@
 #pragma once
 
 #include "signing/PeImage.h"
+#include "signing/SignerDetails.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -14,7 +15,8 @@ struct SignatureReport {
     bool sealed = false;         // the trailer is the last 8 bytes of the signature (see seal)
     std::string digestAlgorithm; // "sha256", or the dotted identifier of one this build lacks
     Digest digest = Digest::NotChecked;
-    std::string problem; // why the signature or the file could not be read; empty otherwise
+    SignerDetails signer; // who signed, and the timestamp
+    std::string problem;  // why the signature or the file could not be read; empty otherwise
 };
 
 SignatureReport ExamineSignature(std::FILE* file, std::int64_t length);

@@ -1,0 +1,138 @@
+#include "build/SigningStep.h"
+
+#include "base/ExternalCommand.h"
+#include "base/TextConversion.h"
+#include "platform/FileSystem.h"
+#include "signing/PackageSignature.h"
+#include "signing/SealPackage.h"
+
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kFilePlaceholder = "{file}";
+const std::string kSignedPlaceholder = "{signed}";
+
+bool Names(const std::vector<std::string>& words, const std::string& placeholder) {
+    for (const std::string& word : words) {
+        if (word.find(placeholder) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void ReplaceAll(std::string& text, const std::string& placeholder, const std::string& value) {
+    for (std::size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + value.size())) {
+        text.replace(at, placeholder.size(), value);
+    }
+}
+
+bool Exists(const fs::path& path) {
+    std::error_code failure;
+    return fs::exists(fs::symlink_status(path, failure));
+}
+
+// Runs the command; with {signed}, its output replaces the package.
+bool RunSigningCommand(const fs::path& package, const std::string& command, std::string& error) {
+    std::vector<std::string> words;
+    if (!SplitCommandLine(command, words)) {
+        error = "the signing command is empty or leaves a quote open";
+        return false;
+    }
+    const fs::path signedCopy = SigningPath(package, ".signed");
+    const bool writesCopy = Names(words, kSignedPlaceholder);
+    std::string packageText;
+    std::string copyText;
+    PathToUtf8(package, packageText);
+    PathToUtf8(signedCopy, copyText);
+    for (std::string& word : words) {
+        ReplaceAll(word, kFilePlaceholder, packageText);
+        ReplaceAll(word, kSignedPlaceholder, copyText);
+    }
+    RemoveFile(signedCopy);
+    int exitCode = 0;
+    std::string problem;
+    if (!RunCommand(words, exitCode, problem)) {
+        error = "signing failed: " + problem;
+    } else if (exitCode != 0) {
+        error = "signing failed: " + words[0] + " exited with " + std::to_string(exitCode);
+    } else if (writesCopy && !Exists(signedCopy)) {
+        error = "signing failed: " + words[0] + " wrote nothing to " + DisplayPath(signedCopy);
+    } else if (writesCopy && !ReplaceFileAtomically(signedCopy, package)) {
+        error = "signing failed: " + DisplayPath(signedCopy) + " cannot replace the package";
+    } else {
+        return true;
+    }
+    RemoveFile(signedCopy);
+    return false;
+}
+
+// The checks inspect makes of a signature.
+bool CheckSignature(const fs::path& package, std::string& error) {
+    FileHandle file = OpenFile(package, "rb");
+    const std::int64_t length = file ? FileLength(file.get()) : -1;
+    if (length < 0) {
+        error = "the signature check failed: " + DisplayPath(package) + " cannot be read";
+        return false;
+    }
+    const SignatureReport signature = ExamineSignature(file.get(), length);
+    if (!signature.problem.empty()) {
+        error = "the signature check failed: " + signature.problem;
+    } else if (!signature.sealed) {
+        error = "the signature check failed: the package is not sealed";
+    } else if (signature.digest == SignatureReport::Digest::Differs) {
+        error = "the signature check failed: the signature's digest differs from the file's";
+    } else {
+        return true;
+    }
+    return false;
+}
+
+bool IsSigned(const fs::path& package) {
+    FileHandle file = OpenFile(package, "rb");
+    const std::int64_t length = file ? FileLength(file.get()) : -1;
+    return length >= 0 && ExamineSignature(file.get(), length).present;
+}
+
+} // namespace
+
+bool CheckSigningCommand(const std::string& command, std::string& error) {
+    std::vector<std::string> words;
+    if (!SplitCommandLine(command, words)) {
+        error = "--sign: the command is empty or leaves a quote open";
+    } else if (!Names(words, kFilePlaceholder)) {
+        error = "--sign: the command must name the package as " + kFilePlaceholder;
+    } else {
+        return true;
+    }
+    return false;
+}
+
+fs::path SigningPath(const fs::path& output, const char* stage) {
+    fs::path path = output;
+    return path.replace_filename(output.stem().native() + fs::path(stage).native() +
+                                 output.extension().native());
+}
+
+bool SignAndSealPackage(const fs::path& package, const std::string& command,
+                        const std::atomic<bool>* stop, std::string& error) {
+    if (!RunSigningCommand(package, command, error)) {
+        return false;
+    }
+    if (!IsSigned(package)) {
+        error = "signing failed: the command ended without signing " + DisplayPath(package);
+        return false;
+    }
+    SealResult sealed;
+    std::string problem;
+    if (!SealPackage(package, sealed, problem, stop)) {
+        error = "sealing failed: " + problem;
+        return false;
+    }
+    return CheckSignature(package, error);
+}

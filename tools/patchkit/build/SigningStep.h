@@ -1,0 +1,25 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+// Signing in the release step: a command of the publisher's (osslsigncode, signtool, a signing
+// service's client) signs the package, which is then sealed and its signature checked.
+//
+// The command names the package as {file}. A tool that signs in place needs nothing more; one that
+// writes the signed copy elsewhere writes it to {signed}, which then replaces the package.
+
+// False, saying what is wrong, when the command cannot be run as a signing command: an open quote,
+// no program, or no {file}.
+bool CheckSigningCommand(const std::string& command, std::string& error);
+
+// The name a package is written under while it is signed: beside the output, with the output's
+// extension kept (some tools go by it).
+std::filesystem::path SigningPath(const std::filesystem::path& output, const char* stage);
+
+// Runs the command on the complete package, seals it and checks its signature as inspect does:
+// there is one, it is sealed and it signs the file's bytes. False, with error naming the step that
+// failed; whatever the step left beside the package is removed, the package is the caller's.
+bool SignAndSealPackage(const std::filesystem::path& package, const std::string& command,
+                        const std::atomic<bool>* stop, std::string& error);
