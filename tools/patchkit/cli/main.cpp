@@ -214,7 +214,7 @@ int wmain(int argc, wchar_t** wideArguments) {
     std::vector<std::string> arguments(static_cast<std::size_t>(argc));
     std::vector<const char*> argv;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        WideToUtf8(wideArguments[i], arguments[i]);
+        arguments[i] = WideText(wideArguments[i]); // what is no character arrives as U+FFFD
         argv.push_back(arguments[i].c_str());
     }
     const UINT previousCodePage = GetConsoleOutputCP();

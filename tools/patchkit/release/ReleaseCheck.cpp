@@ -28,7 +28,7 @@ public:
             m_message = text;
         }
     }
-    void ReportAndQuit(const std::wstring& text) override { WideToUtf8(text, m_message); }
+    void ReportAndQuit(const std::wstring& text) override { m_message = WideText(text); }
     void EnableFinish() override {}
     CClient_Mutex& ClientMutex() override { return m_mutex; }
     bool IsCancelled() override { return m_stop != nullptr && *m_stop; }

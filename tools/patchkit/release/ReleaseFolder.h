@@ -16,10 +16,11 @@ std::string KeyOf(const SourceEntry& entry);
 bool IsLocalStateEntry(const SourceEntry& entry);
 
 // The host path under folder where the updater writes the entry.
-bool WrittenPathUnder(const std::filesystem::path& folder, const SourceEntry& entry,
-                      std::filesystem::path& path);
+[[nodiscard]] bool WrittenPathUnder(const std::filesystem::path& folder, const SourceEntry& entry,
+                                    std::filesystem::path& path);
 
 // Creates to (or truncates it) with size bytes of from, starting at offset. False, with a message
 // naming the file, when from ends earlier or a read or write fails.
-bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std::uint64_t size,
-                   const std::filesystem::path& to, std::string& error);
+[[nodiscard]] bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset,
+                                 std::uint64_t size, const std::filesystem::path& to,
+                                 std::string& error);
