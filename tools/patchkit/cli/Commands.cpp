@@ -148,7 +148,8 @@ int RunApply(const fs::path& package, const fs::path& gameFolder) {
 namespace {
 
 // Refuses an output that would land inside one of the releases being compared.
-bool RefuseOutputInRelease(const DiffCommand& command, const fs::path& output, std::string& error) {
+[[nodiscard]] bool RefuseOutputInRelease(const DiffCommand& command, const fs::path& output,
+                                         std::string& error) {
     for (const fs::path& release : {command.diff.oldFolder, command.diff.newFolder}) {
         if (IsInsideFolder(output, release)) {
             error =
@@ -159,8 +160,8 @@ bool RefuseOutputInRelease(const DiffCommand& command, const fs::path& output, s
     return false;
 }
 
-bool WriteDiffOutput(DiffCommand& command, const ReleaseDiff& diff, bool& folderCreated,
-                     std::string& error) {
+[[nodiscard]] bool WriteDiffOutput(DiffCommand& command, const ReleaseDiff& diff,
+                                   bool& folderCreated, std::string& error) {
     if (!command.folder.empty()) {
         return WriteUpdateFolder(diff, command.diff.newFolder, command.folder, folderCreated,
                                  error);
@@ -186,9 +187,9 @@ fs::path BesideOutput(const fs::path& output, const char* suffix) {
     return base;
 }
 
-bool CheckPackage(const DiffCommand& command, const ReleaseDiff& diff, const fs::path& package,
-                  const fs::path& output, std::vector<std::string>& differences,
-                  std::string& error) {
+[[nodiscard]] bool CheckPackage(const DiffCommand& command, const ReleaseDiff& diff,
+                                const fs::path& package, const fs::path& output,
+                                std::vector<std::string>& differences, std::string& error) {
     CheckRequest check;
     check.package = package;
     check.oldFolder = command.diff.oldFolder;
@@ -203,8 +204,8 @@ bool CheckPackage(const DiffCommand& command, const ReleaseDiff& diff, const fs:
 
 // The update folder is checked as build --from packs it, in a package without a program image
 // (the engine only reads it), which is removed afterwards.
-bool CheckUpdateFolder(const DiffCommand& command, const ReleaseDiff& diff,
-                       std::vector<std::string>& differences, std::string& error) {
+[[nodiscard]] bool CheckUpdateFolder(const DiffCommand& command, const ReleaseDiff& diff,
+                                     std::vector<std::string>& differences, std::string& error) {
     BuildRequest build;
     build.version = diff.newVersion;
     build.fromFolder = command.folder;
@@ -227,8 +228,8 @@ bool CheckUpdateFolder(const DiffCommand& command, const ReleaseDiff& diff,
     return checked;
 }
 
-bool CheckDiffOutput(const DiffCommand& command, const ReleaseDiff& diff,
-                     std::vector<std::string>& differences, std::string& error) {
+[[nodiscard]] bool CheckDiffOutput(const DiffCommand& command, const ReleaseDiff& diff,
+                                   std::vector<std::string>& differences, std::string& error) {
     if (!command.folder.empty()) {
         return CheckUpdateFolder(command, diff, differences, error);
     }

@@ -27,7 +27,7 @@ public:
     void Add(const fs::path& path, const std::string& text) {
         Add(DisplayPath(path) + ": " + text);
     }
-    bool Any() const { return !m_text.empty(); }
+    [[nodiscard]] bool Any() const { return !m_text.empty(); }
     const std::string& Text() const { return m_text; }
 
 private:
@@ -38,7 +38,7 @@ bool IsPak(const SourceEntry& entry) {
     return !entry.directory && EntryKindOf(LowerCaseEntryName(entry.storedName)) == EntryKind::Pak;
 }
 
-bool ReadRelease(const fs::path& folder, Release& release, Refusals& refusals) {
+[[nodiscard]] bool ReadRelease(const fs::path& folder, Release& release, Refusals& refusals) {
     std::string error;
     if (!CollectSourceFolder(folder, release.entries, error)) {
         refusals.Add(error);
@@ -164,8 +164,8 @@ void CheckUnchangedPakOffset(const Release& oldRelease, const Release& newReleas
     }
 }
 
-bool CompareFiles(const std::vector<FilePair>& pairs, FileComparer& comparer, ReleaseDiff& diff,
-                  std::string& error) {
+[[nodiscard]] bool CompareFiles(const std::vector<FilePair>& pairs, FileComparer& comparer,
+                                ReleaseDiff& diff, std::string& error) {
     for (const FilePair& pair : pairs) {
         std::uint64_t difference = 0;
         if (!comparer.FirstDifference(pair.oldFile->path, pair.newFile->path, pair.newFile->size,
@@ -182,8 +182,9 @@ bool CompareFiles(const std::vector<FilePair>& pairs, FileComparer& comparer, Re
     return true;
 }
 
-bool FindChangedPaks(const std::vector<FilePair>& paks, FileComparer& comparer, ReleaseDiff& diff,
-                     std::vector<ChangedPak>& changed, std::string& error) {
+[[nodiscard]] bool FindChangedPaks(const std::vector<FilePair>& paks, FileComparer& comparer,
+                                   ReleaseDiff& diff, std::vector<ChangedPak>& changed,
+                                   std::string& error) {
     for (const FilePair& pair : paks) {
         const std::uint64_t common = std::min(pair.oldFile->size, pair.newFile->size);
         std::uint64_t difference = 0;
@@ -326,7 +327,7 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
 
 namespace {
 
-bool PrepareEmptyFolder(const fs::path& folder, bool& created, std::string& error) {
+[[nodiscard]] bool PrepareEmptyFolder(const fs::path& folder, bool& created, std::string& error) {
     std::error_code failure;
     const bool exists = fs::exists(fs::symlink_status(folder, failure));
     if (exists && !(fs::is_directory(fs::symlink_status(folder, failure)) &&
@@ -343,8 +344,8 @@ bool PrepareEmptyFolder(const fs::path& folder, bool& created, std::string& erro
     return true;
 }
 
-bool WriteEntries(const ReleaseDiff& diff, const fs::path& newFolder, const fs::path& folder,
-                  std::string& error) {
+[[nodiscard]] bool WriteEntries(const ReleaseDiff& diff, const fs::path& newFolder,
+                                const fs::path& folder, std::string& error) {
     for (const SourceEntry& entry : diff.entries) {
         const fs::path target = folder / entry.path.lexically_relative(newFolder);
         std::error_code failure;

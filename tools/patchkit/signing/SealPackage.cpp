@@ -34,9 +34,9 @@ std::size_t LastSignature(const std::string& bytes, std::size_t from, std::size_
 
 // The archive the updater copies out ends with the certificate table now. Its reader must still
 // settle on the archive's own end records.
-bool CheckEndRecordsStayFound(std::FILE* file, const PackageTrailer& trailer,
-                              std::int64_t trailerEnd, std::uint32_t tableOffset,
-                              const std::string& sealedTable, std::string& problem) {
+[[nodiscard]] bool CheckEndRecordsStayFound(std::FILE* file, const PackageTrailer& trailer,
+                                            std::int64_t trailerEnd, std::uint32_t tableOffset,
+                                            const std::string& sealedTable, std::string& problem) {
     const std::int64_t archiveStart = trailer.archiveOffset;
     const std::int64_t unsignedEnd = trailerEnd - kPackageTrailerSize;
     const std::int64_t sealedEnd =
@@ -100,8 +100,9 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
 }
 
 // The signed bytes unchanged, the new security directory entry, the sealed table, the checksum.
-bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedTable,
-                 const std::filesystem::path& temporary, const std::atomic<bool>* stop) {
+[[nodiscard]] bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedTable,
+                               const std::filesystem::path& temporary,
+                               const std::atomic<bool>* stop) {
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
     FileHandle out = OpenFile(temporary, "wb");
     if (!buffer || !out || !SeekFile(in, 0)) {
@@ -136,8 +137,8 @@ bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedT
 }
 
 // Everything short of writing: the sealed table, or why the package cannot be sealed.
-bool PrepareSeal(std::FILE* file, PeImage& image, SealResult& result, std::string& sealedTable,
-                 std::string& problem) {
+[[nodiscard]] bool PrepareSeal(std::FILE* file, PeImage& image, SealResult& result,
+                               std::string& sealedTable, std::string& problem) {
     const std::int64_t length = FileLength(file);
     if (length < 0) {
         problem = "cannot be read";

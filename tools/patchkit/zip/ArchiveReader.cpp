@@ -91,7 +91,7 @@ ArchiveHandle OpenArchive(FileWindow& window) {
     return ArchiveHandle(unzOpen2_64("archive", &functions));
 }
 
-bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
+[[nodiscard]] bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
     unz_file_info64 info{};
     if (!ReadEntryRecord(archive, info, entry.storedName)) {
         return false;
