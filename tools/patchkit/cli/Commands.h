@@ -1,7 +1,7 @@
 #pragma once
 
 #include "build/BuildPackage.h"
-#include "release/ReleaseDiff.h"
+#include "release/DiffWorkflow.h"
 
 #include <filesystem>
 
@@ -20,11 +20,7 @@
 [[nodiscard]] int RunApply(const std::filesystem::path& package,
                            const std::filesystem::path& gameFolder);
 
-struct DiffCommand {
-    DiffRequest diff;
-    std::filesystem::path folder; // write the update folder here, or
-    BuildRequest build;           // the package (stub, output, level, replace, jobs)
-    bool check = false;
+struct DiffCommand : DiffJob {
     bool json = false;
     bool quiet = false;
 };

@@ -377,22 +377,25 @@ bool WriteUpdateFolder(const ReleaseDiff& diff, const fs::path& newFolder, const
     if (WriteEntries(diff, newFolder, folder, error)) {
         return true;
     }
-    RemoveUpdateFolder(folder, created);
+    static_cast<void>(RemoveUpdateFolder(folder, created)); // the write's failure is what counts
     return false;
 }
 
-void RemoveUpdateFolder(const fs::path& folder, bool created) {
-    std::error_code ignored;
+bool RemoveUpdateFolder(const fs::path& folder, bool created) {
+    std::error_code failure;
     if (created) {
-        fs::remove_all(folder, ignored);
-        return;
+        fs::remove_all(folder, failure);
+        return !failure;
     }
     std::vector<fs::path> children;
-    for (fs::directory_iterator item(folder, ignored); !ignored && item != fs::directory_iterator();
-         item.increment(ignored)) {
+    for (fs::directory_iterator item(folder, failure); !failure && item != fs::directory_iterator();
+         item.increment(failure)) {
         children.push_back(item->path());
     }
+    bool removed = !failure;
     for (const fs::path& child : children) {
-        fs::remove_all(child, ignored);
+        fs::remove_all(child, failure);
+        removed = removed && !failure;
     }
+    return removed;
 }

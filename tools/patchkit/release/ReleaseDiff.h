@@ -59,4 +59,5 @@ struct ReleaseDiff {
                                      std::string& error);
 
 // Removes what WriteUpdateFolder wrote: the folder's contents, and the folder when it was made.
-void RemoveUpdateFolder(const std::filesystem::path& folder, bool created);
+// False when anything could not be removed.
+[[nodiscard]] bool RemoveUpdateFolder(const std::filesystem::path& folder, bool created);

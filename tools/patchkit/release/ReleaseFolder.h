@@ -15,6 +15,10 @@ std::string KeyOf(const SourceEntry& entry);
 // The game folder's version.ini, in any case; the updater writes it itself.
 bool IsLocalStateEntry(const SourceEntry& entry);
 
+// A path beside output, never inside it, also when the output is a folder named "out/" or ".":
+// output's name with suffix, and a number after it when an earlier run left that name behind.
+std::filesystem::path UnusedPathBeside(const std::filesystem::path& output, const char* suffix);
+
 // The host path under folder where the updater writes the entry.
 [[nodiscard]] bool WrittenPathUnder(const std::filesystem::path& folder, const SourceEntry& entry,
                                     std::filesystem::path& path);
