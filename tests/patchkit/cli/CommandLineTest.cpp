@@ -231,8 +231,8 @@ TEST_F(CommandLineTest, SignedAndSealedPackageVerifiesAndAppliesLikeTheUnsignedO
         EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
         const std::string algorithm = options.substr(3, options.find(' ', 3) - 3);
         EXPECT_TRUE(Contains(inspected.out, "\"signature\": {\n    \"present\": true,\n    "
-                                            "\"sealed\": true,\n    \"digest_algorithm\": \"" +
-                                                algorithm + "\",\n    \"digest_matches\": true"))
+                                            "\"sealed\": true,\n    \"digestAlgorithm\": \"" +
+                                                algorithm + "\",\n    \"digestMatches\": true"))
             << inspected.out;
         const Outcome again = Patchkit("seal s.exe");
         EXPECT_EQ(again.exitCode, 1);

@@ -198,13 +198,13 @@ std::string ReportAsJson(const PackageReport& report) {
     json.Bool(signature.present);
     json.Key("sealed");
     json.Bool(signature.sealed);
-    json.Key("digest_algorithm");
+    json.Key("digestAlgorithm");
     if (signature.digestAlgorithm.empty()) {
         json.Null();
     } else {
         json.String(signature.digestAlgorithm);
     }
-    json.Key("digest_matches");
+    json.Key("digestMatches");
     if (signature.digest == SignatureReport::Digest::NotChecked) {
         json.Null();
     } else {
