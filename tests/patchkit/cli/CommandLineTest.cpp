@@ -144,7 +144,7 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
     EXPECT_EQ(Patchkit("build --help").exitCode, 0);
     const Outcome version = Patchkit("--version");
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_TRUE(Contains(version.out, "patchkit ")) << version.out;
+    EXPECT_TRUE(Contains(version.out, "patchkit 1.0.0.1")) << version.out;
 
     const std::vector<std::pair<std::string, std::string>> usageErrors = {
         {"", "A subcommand is required"},
