@@ -148,3 +148,32 @@ void JsonWriter::Null() {
     BeforeValue();
     m_text += "null";
 }
+
+void JsonWriter::StringField(const std::string& key, const std::string& value) {
+    Key(key);
+    String(value);
+}
+
+void JsonWriter::NumberField(const std::string& key, std::uint64_t value) {
+    Key(key);
+    Number(value);
+}
+
+void JsonWriter::BoolField(const std::string& key, bool value) {
+    Key(key);
+    Bool(value);
+}
+
+void JsonWriter::NullField(const std::string& key) {
+    Key(key);
+    Null();
+}
+
+void JsonWriter::StringArrayField(const std::string& key, const std::vector<std::string>& values) {
+    Key(key);
+    BeginArray();
+    for (const std::string& value : values) {
+        String(value);
+    }
+    EndArray();
+}

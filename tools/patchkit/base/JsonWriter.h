@@ -21,6 +21,13 @@ public:
     void Bool(bool value);
     void Null();
 
+    // Inside an object: a key and its value.
+    void StringField(const std::string& key, const std::string& value);
+    void NumberField(const std::string& key, std::uint64_t value);
+    void BoolField(const std::string& key, bool value);
+    void NullField(const std::string& key);
+    void StringArrayField(const std::string& key, const std::vector<std::string>& values);
+
     const std::string& Text() const { return m_text; }
 
 private:
