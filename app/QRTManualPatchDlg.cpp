@@ -2,10 +2,12 @@
 
 #include <commctrl.h>
 
+#include <exception>
 #include <filesystem>
 #include <iterator>
 
 #include "engine/Messages.h"
+#include "engine/Report.h"
 #include "engine/RunPatch.h"
 #include "resource.h"
 
@@ -49,9 +51,16 @@ std::filesystem::path OwnProgramFile() {
     return path;
 }
 
+// An exception must not end the thread, and with it the program, without a word: RunPatch
+// catches its own, and the path it is given is made here.
 DWORD WINAPI RunPatchOnWorker(LPVOID dialog) {
-    return static_cast<DWORD>(
-        RunPatch(*static_cast<CQRTManualPatchDlg*>(dialog), OwnProgramFile()));
+    PatchView& view = *static_cast<CQRTManualPatchDlg*>(dialog);
+    try {
+        return static_cast<DWORD>(RunPatch(view, OwnProgramFile()));
+    } catch (const std::exception&) {
+        ReportUnexpectedFailure(view);
+        return kRunStopped;
+    }
 }
 
 } // namespace

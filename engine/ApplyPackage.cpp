@@ -7,6 +7,7 @@
 #include "package/EntryRecord.h"
 #include "platform/ClientMutex.h"
 #include "platform/FileSystem.h"
+#include "platform/WrittenFiles.h"
 
 #include <unzip.h>
 
@@ -51,6 +52,7 @@ struct Application {
     int shownProgress = 0;             // the bar starts at 0
     std::vector<ArchiveEntry> targets; // pak and file entries, in archive order
     std::unique_ptr<char[]> buffer;    // the entries' pieces; made at the first one
+    WrittenFiles written;              // on the disk before version.ini says they are applied
 };
 
 Step Fail(PatchView& view, Message message) {
@@ -263,9 +265,43 @@ Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FIL
     return Step::Continue;
 }
 
-// Written into the existing pak file at the recorded offset (its end when none is recorded); the
-// offset moves on to the end of what was written. Not guarded: version.ini keeps the old offset
-// until the whole package is applied, so a run that stops here writes the same place again.
+// Guarded from opening to closing, so a cancel never cuts the rewrite short. A failure gives the
+// same message wherever in the run the state is written.
+Step RecordState(RunState& run, const LocalState& state) {
+    const CClient_MutexGuard guard(&run.view.ClientMutex());
+    if (run.view.IsCancelled()) {
+        return Step::Stop;
+    }
+    if (!WriteLocalState(state, run.lockWait)) {
+        return Fail(run.view, Message::CannotReadLocalVersion);
+    }
+    return Step::Continue;
+}
+
+// With no offset recorded, the pak's end is recorded (the local version unchanged) before its
+// first byte is written: a run stopped inside the pak entry by a kill, a full disk or a power
+// loss leaves the next run the same place to write, instead of an end grown by a partial slice.
+// An empty pak's end cannot be told from no offset at all; it goes unrecorded.
+Step RecordPakEnd(Application& application, std::FILE* pak) {
+    RunState& run = application.run;
+    const std::int64_t length = FileLength(pak);
+    if (length < 0) {
+        return Fail(run.view, Message::WriteCameUpShort);
+    }
+    if (length > 0) {
+        LocalState recorded = run.local;
+        recorded.pakAppendOffset = length;
+        if (RecordState(run, recorded) == Step::Stop) {
+            return Step::Stop;
+        }
+    }
+    run.local.pakAppendOffset = length;
+    return Step::Continue;
+}
+
+// Written into the existing pak file at the recorded offset; the offset moves on to the end of
+// what was written. Not guarded: version.ini keeps the offset the entry starts at until the whole
+// package is applied, so a run that stops here writes the same place again.
 Step ApplyPakEntry(Application& application, const ArchiveEntry& entry) {
     PatchView& view = application.run.view;
     std::int64_t& offset = application.run.local.pakAppendOffset;
@@ -274,8 +310,8 @@ Step ApplyPakEntry(Application& application, const ArchiveEntry& entry) {
         FileError::None) {
         return Fail(view, Message::PakFileMissing);
     }
-    if (offset == 0) {
-        offset = FileLength(pak.get());
+    if (offset == 0 && RecordPakEnd(application, pak.get()) == Step::Stop) {
+        return Step::Stop;
     }
     if (!SeekFile(pak.get(), offset)) {
         return Fail(view, Message::WriteCameUpShort);
@@ -284,7 +320,8 @@ Step ApplyPakEntry(Application& application, const ArchiveEntry& entry) {
         return Step::Stop;
     }
     const std::int64_t end = TellFile(pak.get());
-    if (end < 0 || !CloseWrittenFile(pak)) {
+    if (end < 0 || !application.written.BeforeClose(pak.get(), entry.name) ||
+        !CloseWrittenFile(pak)) {
         return Fail(view, Message::WriteCameUpShort);
     }
     offset = end;
@@ -295,6 +332,7 @@ Step ApplyDirectoryEntry(Application& application, const ArchiveEntry& entry) {
     if (!CreateNarrowDirectories(entry.name)) {
         return Fail(application.run.view, Message::CannotWriteFile);
     }
+    application.written.FolderCreated(entry.name);
     return Step::Continue;
 }
 
@@ -324,7 +362,7 @@ Step ApplyFileEntry(Application& application, const ArchiveEntry& entry) {
     if (CopyEntryData(application, entry, file.get()) == Step::Stop) {
         return Step::Stop;
     }
-    if (!CloseWrittenFile(file)) {
+    if (!application.written.BeforeClose(file.get(), entry.name) || !CloseWrittenFile(file)) {
         return Fail(view, Message::WriteCameUpShort);
     }
     return Step::Continue;
@@ -379,26 +417,25 @@ Step ApplyEntries(RunState& run) {
     if (!archive) {
         return Fail(run.view, Message::CannotReadPackage);
     }
-    Application application{run, archive.get(), 0, 0, 0, {}, nullptr};
-    if (SumEntrySizes(application) == Step::Stop || CheckTargets(application) == Step::Stop) {
+    Application application{run, archive.get(), 0, 0, 0, {}, nullptr, {}};
+    if (SumEntrySizes(application) == Step::Stop || CheckTargets(application) == Step::Stop ||
+        ForEachEntry(application, [&application] { return ApplyEntry(application); }) ==
+            Step::Stop) {
         return Step::Stop;
     }
-    return ForEachEntry(application, [&application] { return ApplyEntry(application); });
+    // Outside the lock: a cancel need not wait for the disk. A disk that cannot take the data
+    // may say so only now.
+    if (!application.written.FlushToDisk()) {
+        return Fail(run.view, Message::WriteCameUpShort);
+    }
+    return Step::Continue;
 }
 
-// Guarded from opening to closing, so a cancel never cuts the rewrite short.
 Step RecordLocalState(RunState& run) {
-    const CClient_MutexGuard guard(&run.view.ClientMutex());
-    if (run.view.IsCancelled()) {
-        return Step::Stop;
-    }
     LocalState updated;
     updated.localVersion = run.trailer.packageVersion;
     updated.pakAppendOffset = run.local.pakAppendOffset;
-    if (!WriteLocalState(updated, run.lockWait)) {
-        return Fail(run.view, Message::CannotReadLocalVersion);
-    }
-    return Step::Continue;
+    return RecordState(run, updated);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "engine/PatchView.h"
 
+#include <exception>
+
 void ReportMessage(PatchView& view, Message message) {
     // A failure that a cancel caused (e.g. a wait for a held file given up) is no news to the
     // player, and a cancelled run shows nothing further.
@@ -13,5 +15,14 @@ void ReportMessage(PatchView& view, Message message) {
         view.ReportAndQuit(std::string(text.narrow));
     } else {
         view.ReportAndQuit(std::wstring(text.wide));
+    }
+}
+
+void ReportUnexpectedFailure(PatchView& view) noexcept {
+    // The message of a failed write, as for an entry buffer that could not be had.
+    try {
+        ReportMessage(view, Message::WriteCameUpShort);
+    } catch (const std::exception&) {
+        // Nothing more can be shown; the run still ends.
     }
 }

@@ -13,3 +13,7 @@ constexpr int kRunStopped = 1; // after a message or a cancel
 // Shows the message through the variant of ReportAndQuit that its encoding needs, unless the run
 // has been cancelled.
 void ReportMessage(PatchView& view, Message message);
+// For a failure no step foresaw: memory that could not be had, or any other exception of the
+// C++ library. The client lock has been released by then, as on every way out of its guard.
+// Throws nothing, also when the message itself cannot be shown.
+void ReportUnexpectedFailure(PatchView& view) noexcept;

@@ -6,6 +6,8 @@
 #include "engine/VersionLabels.h"
 #include "platform/FileSystem.h"
 
+#include <exception>
+
 namespace {
 
 int ReportAndStop(PatchView& view, Message message) {
@@ -47,9 +49,7 @@ int ApplyVersionGate(RunState& run) {
     return ReportAndStop(run.view, Message::PackageWithdrawn);
 }
 
-} // namespace
-
-int RunPatch(PatchView& view, const std::filesystem::path& packageFile) {
+int RunSteps(PatchView& view, const std::filesystem::path& packageFile) {
     if (view.IsCancelled()) {
         return kRunStopped;
     }
@@ -72,4 +72,15 @@ int RunPatch(PatchView& view, const std::filesystem::path& packageFile) {
         return kRunStopped;
     }
     return ApplyVersionGate(run);
+}
+
+} // namespace
+
+int RunPatch(PatchView& view, const std::filesystem::path& packageFile) {
+    try {
+        return RunSteps(view, packageFile);
+    } catch (const std::exception&) {
+        ReportUnexpectedFailure(view);
+        return kRunStopped;
+    }
 }

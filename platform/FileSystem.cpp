@@ -105,21 +105,6 @@ FileError OpenNarrowStream(const std::string& cp936Path, const OpenMode& mode, F
                             mode, file);
 }
 
-// What the ANSI file API does with a narrow name.
-bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostPath) {
-    const int inputLength = static_cast<int>(cp936Path.size());
-    const int length = MultiByteToWideChar(CP_ACP, 0, cp936Path.data(), inputLength, nullptr, 0);
-    if (length <= 0) {
-        return false;
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, cp936Path.data(), inputLength, &wide[0], length) != length) {
-        return false;
-    }
-    hostPath = wide;
-    return true;
-}
-
 #else
 
 struct OpenMode {
@@ -161,17 +146,6 @@ FileError OpenWideStream(const std::filesystem::path& path, const OpenMode& mode
     return FileError::None;
 }
 
-bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostPath) {
-    std::string utf8;
-    if (!Cp936ToUtf8(cp936Path, utf8)) {
-        return false;
-    }
-    // Windows separates at a backslash too; in UTF-8 no byte of a longer character is one.
-    std::replace(utf8.begin(), utf8.end(), '\\', '/');
-    hostPath = utf8;
-    return true;
-}
-
 FileError OpenNarrowStream(const std::string& cp936Path, const OpenMode& mode, FileHandle& file) {
     std::filesystem::path hostPath;
     if (!NarrowToHostPath(cp936Path, hostPath)) {
@@ -192,6 +166,38 @@ const OpenMode* FindOpenMode(const char* mode) {
 }
 
 } // namespace
+
+#ifdef _WIN32
+
+// What the ANSI file API does with a narrow name.
+bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostPath) {
+    const int inputLength = static_cast<int>(cp936Path.size());
+    const int length = MultiByteToWideChar(CP_ACP, 0, cp936Path.data(), inputLength, nullptr, 0);
+    if (length <= 0) {
+        return false;
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, cp936Path.data(), inputLength, &wide[0], length) != length) {
+        return false;
+    }
+    hostPath = wide;
+    return true;
+}
+
+#else
+
+bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostPath) {
+    std::string utf8;
+    if (!Cp936ToUtf8(cp936Path, utf8)) {
+        return false;
+    }
+    // Windows separates at a backslash too; in UTF-8 no byte of a longer character is one.
+    std::replace(utf8.begin(), utf8.end(), '\\', '/');
+    hostPath = utf8;
+    return true;
+}
+
+#endif
 
 FileError TryOpenFile(const std::filesystem::path& path, const char* mode, FileHandle& file) {
     const OpenMode* openMode = FindOpenMode(mode);
@@ -239,6 +245,31 @@ bool FlushFileToDisk(std::FILE* file) {
     return _commit(_fileno(file)) == 0;
 #else
     return fsync(fileno(file)) == 0;
+#endif
+}
+
+bool StartWriteBack(std::FILE* file) {
+    if (std::fflush(file) != 0) {
+        return false;
+    }
+#ifdef __linux__
+    // Only a request: its result says nothing about the data, which the flush at the end checks.
+    sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    return true;
+}
+
+bool FlushFolderToDisk(const std::filesystem::path& folder) {
+#ifdef _WIN32
+    (void)folder;
+    return true;
+#else
+    const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor == -1) {
+        return false;
+    }
+    const bool flushed = fsync(descriptor) == 0;
+    return close(descriptor) == 0 && flushed;
 #endif
 }
 
@@ -306,6 +337,11 @@ FileError TryReplaceFileAtomically(const std::filesystem::path& source,
 #else
     if (std::rename(source.c_str(), target.c_str()) != 0) {
         return ErrorOf(errno);
+    }
+    // The rename is in the folder's entries; until they reach the disk a power loss can undo it.
+    const std::filesystem::path folder = target.parent_path();
+    if (!FlushFolderToDisk(folder.empty() ? std::filesystem::path(".") : folder)) {
+        return FileError::Refused;
     }
 #endif
     return FileError::None;

@@ -41,7 +41,14 @@ bool TruncateFile(std::FILE* file);
 // False when buffered data could not be written or the file could not be closed.
 bool CloseWrittenFile(FileHandle& file);
 // Pushes written data through to the disk, so a rename that follows cannot expose an empty file.
-bool FlushFileToDisk(std::FILE* file);
+[[nodiscard]] bool FlushFileToDisk(std::FILE* file);
+// Hands the buffered data to the system and, where the system allows, starts writing it to the
+// disk without waiting for it, so that a later flush finds little left to do.
+[[nodiscard]] bool StartWriteBack(std::FILE* file);
+// Makes the folder's entries (the names of files and folders made in it) durable. Windows keeps
+// them in the file system's log, which every file flush and write-through rename commits: there
+// it has nothing to do.
+[[nodiscard]] bool FlushFolderToDisk(const std::filesystem::path& folder);
 
 // Positions counted from the start of the file, 64-bit on every platform.
 bool SeekFile(std::FILE* file, std::int64_t offset);
@@ -50,12 +57,17 @@ std::int64_t TellFile(std::FILE* file);
 // -1 on failure. Leaves the file positioned at its end.
 std::int64_t FileLength(std::FILE* file);
 
+// The host path the file API uses for a narrow name; false when it has no host form.
+[[nodiscard]] bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostPath);
+
 // Creates the directory and its missing parents; true when it exists afterwards.
 bool CreateNarrowDirectories(const std::string& cp936Path);
 // One directory level (ASCII name); false when it could not be made, also when it already exists.
 bool MakeDirectory(const char* path);
 bool RemoveFile(const std::filesystem::path& path);
-// Replaces target by source in one step: readers see either the old or the new file.
+// Replaces target by source in one step: readers see either the old or the new file. The
+// replacement itself is durable when it returns: written through on Windows, the folder flushed
+// after the rename elsewhere. Flush the source before.
 bool ReplaceFileAtomically(const std::filesystem::path& source,
                            const std::filesystem::path& target);
 FileError TryReplaceFileAtomically(const std::filesystem::path& source,

@@ -398,24 +398,32 @@ TEST_F(ApplicationTest, PatchkitExePackageMatchesTheNativeBuildAndApplies) {
 }
 
 // A cancel waits for the file entry being written, then nothing further happens; the worker keeps
-// reporting progress under the lock while the cancel waits, which must not deadlock.
+// reporting progress under the lock while the cancel waits, which must not deadlock. With no
+// offset in version.ini, the pak's end was recorded before the pak entry ahead of the file, so
+// the next run writes the slice there once instead of again at the grown end.
 TEST_F(ApplicationTest, CancelDuringALargeFileEntryCompletesItAndTheNextRunAppliesEverything) {
     constexpr std::size_t kLargeSize = 512u << 20;
     std::string large(kLargeSize, '\0');
     for (std::size_t i = 0; i < kLargeSize; ++i)
         large[i] = static_cast<char>((i * 7 + i / 4096) % 251);
+    const std::string oldPak = testsupport::PatternedData(200000, 5);
+    const std::string slice = testsupport::PatternedData(300000, 6);
     WriteGameFile("version.ini", "3186\r\n0\r\n");
-    MakePackage({{"large.dat", large}});
+    WriteGameFile("res.pak", oldPak);
+    MakePackage({{"res.pak", slice}, {"large.dat", large}});
 
     // The file appears when its guarded write begins: cancel then, whatever the progress bar says.
     Drive(StartInGame() + Steps{"wait-file", g_session->WindowsPath(Game() / "large.dat"),
                                 "command", kIdCancel, "exit-within", "10000", "1"});
     EXPECT_EQ(fs::file_size(Game() / "large.dat"), kLargeSize);
     EXPECT_TRUE(GameFile("large.dat") == large) << "large.dat was cut short or damaged";
-    EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");
+    EXPECT_EQ(GameFile("version.ini"), "3186\r\n200000\r\n");
+    EXPECT_TRUE(GameFile("res.pak") == oldPak + slice);
 
     Drive(StartInGame() + Steps{"progress", "100", "finish", "1", "click-finish", "exit", "0"});
-    EXPECT_EQ(GameFile("version.ini"), "3187\r\n0\r\n");
+    EXPECT_EQ(GameFile("version.ini"), "3187\r\n500000\r\n");
+    EXPECT_EQ(fs::file_size(Game() / "res.pak"), 500000u);
+    EXPECT_TRUE(GameFile("res.pak") == oldPak + slice) << "the slice did not land once";
     EXPECT_TRUE(GameFile("large.dat") == large);
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <new>
 #include <string>
 
 namespace {
@@ -103,6 +104,72 @@ TEST_F(ApplyPackageTest, RunAgainAfterAFailureWritesThePakEntryAtTheSamePlace) {
     ExpectCompleted(Run(package), "3187\r\n" + std::to_string(1000 + kReferencePakSize) + "\r\n");
     EXPECT_EQ(ReadFile("res.pak"), oldPak.substr(0, 1000) + pakData);
     EXPECT_EQ(ReadFile("maps/town.map"), "map");
+}
+
+// With no offset recorded, the pak's end is recorded before the slice is written: the run that
+// stops after the pak entry leaves it to the next run, which writes the slice there once.
+TEST_F(ApplyPackageTest, PakEndIsRecordedBeforeTheSliceSoARerunWritesItOnce) {
+    WriteVersionIni("3186\r\n0\r\n");
+    WriteFile("res.pak", oldPak);
+    const std::string package = BuildPackage(
+        BuildZipArchive({{"res.pak", pakData}, {"big.bin", std::string(3000000, 'b')}}), 3187);
+    const std::string pakEnd = "3186\r\n" + std::to_string(oldPak.size()) + "\r\n";
+    {
+        // Room for the pak and the archive, not for the large file.
+        const FileSizeLimit limit(2 << 20);
+        ExpectStoppedWith(Run(package), Message::WriteCameUpShort, pakEnd);
+    }
+    EXPECT_EQ(ReadFile("res.pak"), oldPak + pakData);
+
+    view.ClearRecords();
+    ExpectCompleted(Run(package),
+                    "3187\r\n" + std::to_string(oldPak.size() + kReferencePakSize) + "\r\n");
+    EXPECT_EQ(ReadFile("res.pak"), oldPak + pakData);
+    EXPECT_EQ(ReadFile("big.bin"), std::string(3000000, 'b'));
+}
+
+// The record is a rewrite of version.ini like the last one: guarded, and message 2 when it fails,
+// with the pak untouched.
+TEST_F(ApplyPackageTest, PakEndThatCannotBeRecordedGivesMessage2BeforeThePakIsWritten) {
+    const std::string before = "3186\r\n0\r\n";
+    WriteVersionIni(before);
+    WriteFile("res.pak", oldPak);
+    fs::create_directory("version.ini.new");
+    ExpectStoppedWith(RunArchive({{"res.pak", "pak"}}, 3187), Message::CannotReadLocalVersion,
+                      before);
+    EXPECT_TRUE(view.messages[0].underLock);
+    EXPECT_EQ(ReadFile("res.pak"), oldPak);
+
+    // An empty pak's end is no offset at all: nothing to record, and nothing fails.
+    view.ClearRecords();
+    fs::remove("version.ini.new");
+    WriteFile("res.pak", "");
+    ExpectCompleted(RunArchive({{"res.pak", "pak"}}, 3187), "3187\r\n3\r\n");
+}
+
+// Memory that cannot be had in the middle of a guarded file entry.
+class ViewFailingUnderTheLock : public testsupport::RecordingPatchView {
+public:
+    void SetProgress(int position) override {
+        RecordingPatchView::SetProgress(position);
+        if (testsupport::IsHeld(ClientMutex())) {
+            throw std::bad_alloc();
+        }
+    }
+};
+
+TEST_F(ApplyPackageTest, ExceptionInsideTheRunEndsItWithAMessageAndTheLockReleased) {
+    const std::string before = "3186\r\n0\r\n";
+    WriteVersionIni(before);
+    WriteFile(kPackageName, BuildPackage(BuildZipArchive({{"a.txt", "file"}}), 3187));
+    ViewFailingUnderTheLock failing;
+    EXPECT_EQ(RunPatch(failing, kPackageName), 1);
+    ASSERT_EQ(failing.messages.size(), 1u);
+    EXPECT_EQ(failing.messages[0], ExpectedMessage(Message::WriteCameUpShort));
+    EXPECT_FALSE(failing.messages[0].underLock);
+    EXPECT_FALSE(testsupport::IsHeld(failing.ClientMutex()));
+    EXPECT_EQ(failing.finishEnabled, 0);
+    EXPECT_EQ(VersionIni(), before);
 }
 
 TEST_F(ApplyPackageTest, NamesAreLowerCasedByteByByteAndKindsFollowTheName) {

@@ -42,12 +42,26 @@ TEST_F(ReadOnlyTargetTest, ReadOnlyPakGivesMessage8) {
     EXPECT_EQ(ReadBinaryFile(m_game / "res.pak"), "original pak");
 }
 
-TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniGivesMessage2AndKeepsTheOldState) {
+// With no offset recorded, the pak's end is recorded first: that fails before anything is written.
+TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniGivesMessage2BeforeThePakIsTouched) {
     MakeReadOnly("version.ini");
 
     EXPECT_EQ(Run(), 1);
     ExpectOnlyMessage(Message::CannotReadLocalVersion);
+    EXPECT_EQ(ReadBinaryFile(m_game / "res.pak"), "original pak");
+    EXPECT_EQ(ReadBinaryFile(m_game / "data/a.txt"), "original file");
+    ExpectOnlyTheseInGameFolder({"version.ini", "res.pak", "data", "patch"});
+}
+
+TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniWithAnOffsetGivesMessage2AtTheEnd) {
+    const std::string recorded = LocalStateText(kPackageVersion - 1, 5);
+    WriteGameFile("version.ini", recorded);
+    MakeReadOnly("version.ini");
+
+    EXPECT_EQ(Run(), 1);
+    ExpectOnlyMessage(Message::CannotReadLocalVersion, recorded);
     // Everything before the record step was applied; only the state could not be recorded.
+    EXPECT_EQ(ReadBinaryFile(m_game / "res.pak"), "origi" + PatternedData(3000, 1));
     EXPECT_EQ(ReadBinaryFile(m_game / "data/a.txt"), PatternedData(2000, 2));
     ExpectOnlyTheseInGameFolder({"version.ini", "res.pak", "data", "patch"});
 }

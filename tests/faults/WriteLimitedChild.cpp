@@ -53,16 +53,47 @@ unsigned long long& Argument(user_regs_struct& regs, int index) {
     }
 }
 
-// The path behind a descriptor of the child, or "" when it is not a regular file.
-std::string RegularFileBehind(pid_t pid, unsigned long long fd) {
+// Calls that bring a descriptor's file or folder to the disk, and renames with the arguments
+// that hold their two paths.
+constexpr long kFlushCalls[] = {SYS_fsync, SYS_fdatasync, SYS_syncfs};
+struct RenameCall {
+    long number;
+    int sourceArgument;
+    int targetArgument;
+};
+constexpr RenameCall kRenameCalls[] = {
+    {SYS_rename, 0, 1}, {SYS_renameat, 1, 3}, {SYS_renameat2, 1, 3}};
+
+// The path behind a descriptor of the child, or "" when it is none; regularOnly: only a regular
+// file's.
+std::string PathBehind(pid_t pid, unsigned long long fd, bool regularOnly) {
     const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
     struct stat info {};
-    if (stat(link.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (stat(link.c_str(), &info) != 0 || (regularOnly && !S_ISREG(info.st_mode))) {
         return {};
     }
     char target[4096];
     const ssize_t length = readlink(link.c_str(), target, sizeof target);
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string("?");
+}
+
+// A NUL-terminated string in the child's memory.
+std::string ChildString(pid_t pid, unsigned long long address) {
+    std::string text;
+    for (;;) {
+        errno = 0;
+        const long word = ptrace(PTRACE_PEEKDATA, pid, address + text.size(), nullptr);
+        if (errno != 0) {
+            return text;
+        }
+        const auto* bytes = reinterpret_cast<const char*>(&word);
+        for (std::size_t i = 0; i < sizeof word; ++i) {
+            if (bytes[i] == '\0' || text.size() >= 4096) {
+                return text;
+            }
+            text += bytes[i];
+        }
+    }
 }
 
 class Tracer {
@@ -110,13 +141,32 @@ private:
         return OnExit(regs);
     }
 
+    // Flushes and renames are noted at their entry: a kill does not wait for their result.
+    void NoteFlushOrRename(user_regs_struct& regs) {
+        for (const long number : kFlushCalls) {
+            if (regs.orig_rax == static_cast<unsigned long long>(number)) {
+                m_result.operations.push_back(
+                    {FileOperation::Kind::Flush, PathBehind(m_child, regs.rdi, false), {}});
+            }
+        }
+        for (const RenameCall& call : kRenameCalls) {
+            if (regs.orig_rax == static_cast<unsigned long long>(call.number)) {
+                m_result.operations.push_back(
+                    {FileOperation::Kind::Rename,
+                     ChildString(m_child, Argument(regs, call.sourceArgument)),
+                     ChildString(m_child, Argument(regs, call.targetArgument))});
+            }
+        }
+    }
+
     void OnEntry(user_regs_struct& regs) {
         m_pendingPath.clear();
         const WriteCall* call = FindWriteCall(regs.orig_rax);
         if (call == nullptr) {
+            NoteFlushOrRename(regs);
             return;
         }
-        m_pendingPath = RegularFileBehind(m_child, Argument(regs, call->fdArgument));
+        m_pendingPath = PathBehind(m_child, Argument(regs, call->fdArgument), true);
         if (m_pendingPath.empty() || m_byteLimit == 0 || call->countArgument < 0) {
             return;
         }
@@ -135,6 +185,7 @@ private:
         }
         m_result.bytesWritten += static_cast<std::uint64_t>(written);
         m_result.writes.push_back({m_pendingPath, static_cast<std::uint64_t>(written)});
+        m_result.operations.push_back({FileOperation::Kind::Write, m_pendingPath, {}});
         return m_byteLimit != 0 && m_result.bytesWritten >= m_byteLimit;
     }
 

@@ -11,11 +11,21 @@ struct FileWrite {
     std::uint64_t bytes = 0;
 };
 
+// The child's file operations that decide what survives a power loss, in the order it made them.
+struct FileOperation {
+    enum class Kind { Write, Flush, Rename };
+    Kind kind = Kind::Write;
+    std::string path;   // the file or folder written or flushed (absolute), or a rename's source
+    std::string target; // a rename's target, as the child named it
+};
+
 struct ChildResult {
     bool killed = false;            // stopped by SIGKILL at the byte limit
     int exitCode = -1;              // the body's result when it ran to its end
     std::uint64_t bytesWritten = 0; // into regular files, up to the kill
     std::vector<FileWrite> writes;
+    // Writes into regular files; flushes of files and folders (fsync, fdatasync, syncfs); renames.
+    std::vector<FileOperation> operations;
 };
 
 // True where a child can be traced and its writes cut at a byte (x86-64 Linux, ptrace allowed).

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/FailureGuard.h"
 
 #include <CLI/CLI.hpp>
 
@@ -279,15 +280,19 @@ int WithOutputChecked(int result) {
 
 // Arguments as UTF-8, and a console that shows UTF-8 output, whatever the ANSI code page.
 int wmain(int argc, wchar_t** wideArguments) {
-    std::vector<std::string> arguments(static_cast<std::size_t>(argc));
-    std::vector<const char*> argv;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        arguments[i] = WideText(wideArguments[i]); // what is no character arrives as U+FFFD
-        argv.push_back(arguments[i].c_str());
-    }
     const UINT previousCodePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
-    const int result = WithOutputChecked(Run(argc, argv.data()));
+    const int result = WithOutputChecked(RunGuardingFailures(
+        [argc, wideArguments] {
+            std::vector<std::string> arguments(static_cast<std::size_t>(argc));
+            std::vector<const char*> argv;
+            for (std::size_t i = 0; i < arguments.size(); ++i) {
+                arguments[i] = WideText(wideArguments[i]); // what is no character: U+FFFD
+                argv.push_back(arguments[i].c_str());
+            }
+            return Run(argc, argv.data());
+        },
+        stderr));
     std::fflush(stderr);
     SetConsoleOutputCP(previousCodePage);
     return result;
@@ -296,7 +301,7 @@ int wmain(int argc, wchar_t** wideArguments) {
 #else
 
 int main(int argc, char** argv) {
-    return WithOutputChecked(Run(argc, argv));
+    return WithOutputChecked(RunGuardingFailures([argc, argv] { return Run(argc, argv); }, stderr));
 }
 
 #endif
