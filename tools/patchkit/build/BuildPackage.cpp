@@ -2,6 +2,7 @@
 
 #include "base/TextConversion.h"
 #include "build/SourceFolder.h"
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 #include "rules/EntryChecks.h"
 #include "signing/StubImage.h"
@@ -277,21 +278,22 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
         !JudgeContents(request, contents, remarks, error)) {
         return false;
     }
-    fs::path temporary = request.output;
-    temporary += ".partial";
-    if (!WritePackage(request, contents, stubFile.get(), stub, temporary, error)) {
-        RemoveFile(temporary);
+    const fs::path temporary = PartialPathOf(request.output);
+    switch (ReplaceFileThrough(temporary, request.output, [&] {
+        return WritePackage(request, contents, stubFile.get(), stub, temporary, error);
+    })) {
+    case Replacement::Done:
+        return true;
+    case Replacement::NotWritten:
         if (Stopped(request)) {
             error = "interrupted";
         }
         return false;
+    case Replacement::NotReplaced:
+        break;
     }
-    if (!ReplaceFileAtomically(temporary, request.output)) {
-        RemoveFile(temporary);
-        error = DisplayPath(request.output) + ": cannot be replaced";
-        return false;
-    }
-    return true;
+    error = DisplayPath(request.output) + ": cannot be replaced";
+    return false;
 }
 
 bool JudgeSourceEntries(const std::vector<SourceEntry>& entries, std::vector<Finding>& remarks,

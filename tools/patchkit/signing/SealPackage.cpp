@@ -2,6 +2,7 @@
 
 #include "base/ByteReading.h"
 #include "base/TextConversion.h"
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 #include "signing/PackageSignature.h"
 #include "signing/SignatureSeal.h"
@@ -187,31 +188,31 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
 bool SealPackage(const std::filesystem::path& package, SealResult& result, std::string& error,
                  const std::atomic<bool>* stop) {
     const std::string name = DisplayPath(package);
-    std::filesystem::path temporary = package;
-    temporary += ".partial";
+    const std::filesystem::path temporary = PartialPathOf(package);
     PeImage image;
     std::string sealedTable;
     std::string problem;
-    {
-        FileHandle file = OpenFile(package, "rb");
-        if (!file) {
-            error = name + ": cannot be opened";
-            return false;
-        }
-        if (!PrepareSeal(file.get(), image, result, sealedTable, problem)) {
-            error = name + ": " + problem;
-            return false;
-        }
-        if (!WriteSealed(file.get(), image, sealedTable, temporary, stop)) {
-            RemoveFile(temporary);
-            error = stop != nullptr && *stop
-                        ? std::string("interrupted")
-                        : name + ": the sealed package cannot be written (is the disk full?)";
-            return false;
-        }
-    } // closed: Windows renames nothing over an open file
-    if (!ReplaceFileAtomically(temporary, package)) {
-        RemoveFile(temporary);
+    FileHandle file = OpenFile(package, "rb");
+    if (!file) {
+        error = name + ": cannot be opened";
+        return false;
+    }
+    if (!PrepareSeal(file.get(), image, result, sealedTable, problem)) {
+        error = name + ": " + problem;
+        return false;
+    }
+    const Replacement replaced = ReplaceFileThrough(temporary, package, [&] {
+        const bool written = WriteSealed(file.get(), image, sealedTable, temporary, stop);
+        file.reset(); // closed: Windows renames nothing over an open file
+        return written;
+    });
+    if (replaced == Replacement::NotWritten) {
+        error = stop != nullptr && *stop
+                    ? std::string("interrupted")
+                    : name + ": the sealed package cannot be written (is the disk full?)";
+        return false;
+    }
+    if (replaced == Replacement::NotReplaced) {
         error = name + ": cannot be replaced";
         return false;
     }
