@@ -21,8 +21,9 @@ int ReportAndStop(PatchView& view, const std::wstring& text) {
 }
 
 // A cancelled run takes no further step, not even a label.
-bool ShowUnlessCancelled(PatchView& view, void (PatchView::*show)(const std::wstring&),
-                         const std::wstring& text) {
+[[nodiscard]] bool ShowUnlessCancelled(PatchView& view,
+                                       void (PatchView::*show)(const std::wstring&),
+                                       const std::wstring& text) {
     if (view.IsCancelled()) {
         return false;
     }

@@ -6,4 +6,4 @@
 
 // The current entry's record and its stored name bytes, exactly as long as the record says and
 // without terminator. False when either cannot be read.
-bool ReadEntryRecord(unzFile archive, unz_file_info64& info, std::string& storedName);
+[[nodiscard]] bool ReadEntryRecord(unzFile archive, unz_file_info64& info, std::string& storedName);

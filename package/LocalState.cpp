@@ -1,5 +1,6 @@
 #include "package/LocalState.h"
 
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 
 #include <cinttypes>
@@ -153,11 +154,10 @@ bool WriteLocalState(const LocalState& state, const LockWait& wait) {
         return false;
     }
     // A scanner typically opens the temporary file as soon as it is closed.
-    if (!WriteTemporaryState(temporary, FormatLocalState(state), wait) || wait.Retry([&] {
-            return TryReplaceFileAtomically(temporary, target);
-        }) != FileError::None) {
-        RemoveFile(temporary);
-        return false;
-    }
-    return true;
+    return ReplaceFileThrough(
+               temporary, target,
+               [&] { return WriteTemporaryState(temporary, FormatLocalState(state), wait); },
+               [&] {
+                   return wait.Retry([&] { return TryReplaceFileAtomically(temporary, target); });
+               }) == Replacement::Done;
 }

@@ -18,5 +18,5 @@ void EncodePackageTrailer(const PackageTrailer& trailer,
 // Reads the trailer, gives the length of the embedded archive (the bytes up to the trailer) and
 // leaves the stream at archiveOffset. False when the file is shorter than the trailer, the trailer
 // cannot be read, or archiveOffset lies beyond the archive's last byte.
-bool ReadPackageTrailer(std::FILE* programFile, PackageTrailer& trailer,
-                        std::int64_t& archiveLength);
+[[nodiscard]] bool ReadPackageTrailer(std::FILE* programFile, PackageTrailer& trailer,
+                                      std::int64_t& archiveLength);

@@ -22,12 +22,12 @@ public:
     void Lock();
     void Unlock();
     // Takes the lock only when it is free at once.
-    bool TryLock();
+    [[nodiscard]] bool TryLock();
 #ifdef _WIN32
     // Takes the lock when it is free and returns true. Otherwise queues the caller and returns
     // false: the caller then holds the lock once a wait on WaitHandle ends (e.g. with
     // MsgWaitForMultipleObjects, so a UI thread keeps answering the worker's sent messages).
-    bool LockOrQueue();
+    [[nodiscard]] bool LockOrQueue();
     HANDLE WaitHandle() const {
         return m_handoff;
     }

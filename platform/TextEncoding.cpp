@@ -12,7 +12,7 @@ namespace {
 
 constexpr UINT kCodePage936 = 936;
 
-bool ToWide(UINT codePage, const std::string& text, std::wstring& wide) {
+[[nodiscard]] bool ToWide(UINT codePage, const std::string& text, std::wstring& wide) {
     wide.clear();
     if (text.empty()) {
         return true;
@@ -29,7 +29,7 @@ bool ToWide(UINT codePage, const std::string& text, std::wstring& wide) {
 }
 
 // usedDefault is only supported (and only needed) for code page 936, not for UTF-8.
-bool FromWide(UINT codePage, const std::wstring& wide, std::string& text) {
+[[nodiscard]] bool FromWide(UINT codePage, const std::wstring& wide, std::string& text) {
     text.clear();
     if (wide.empty()) {
         return true;
@@ -50,7 +50,8 @@ bool FromWide(UINT codePage, const std::wstring& wide, std::string& text) {
            !usedDefault;
 }
 
-bool Convert(UINT fromCodePage, UINT toCodePage, const std::string& input, std::string& output) {
+[[nodiscard]] bool Convert(UINT fromCodePage, UINT toCodePage, const std::string& input,
+                           std::string& output) {
     std::wstring wide;
     return ToWide(fromCodePage, input, wide) && FromWide(toCodePage, wide, output);
 }
@@ -72,7 +73,8 @@ bool Utf8ToCp936(const std::string& utf8, std::string& cp936) {
 
 namespace {
 
-bool Convert(const char* from, const char* to, const std::string& input, std::string& output) {
+[[nodiscard]] bool Convert(const char* from, const char* to, const std::string& input,
+                           std::string& output) {
     output.clear();
     iconv_t converter = iconv_open(to, from);
     if (converter == reinterpret_cast<iconv_t>(-1)) {

@@ -504,7 +504,7 @@ TEST_F(ApplicationTest, PatchkitExeSealsAndChecksTheSignatureLikeTheNativeBuild)
     ASSERT_TRUE(WriteBinaryFile(m_package, changed));
     const WineSession::Result mismatch = patchkit({"inspect", Updater(), "--json"});
     EXPECT_EQ(mismatch.exitCode, 1);
-    EXPECT_NE(mismatch.output.find("\"digest_matches\": false"), std::string::npos)
+    EXPECT_NE(mismatch.output.find("\"digestMatches\": false"), std::string::npos)
         << mismatch.output;
 }
 

@@ -33,4 +33,25 @@ TEST(JsonWriterTest, NestsAndEscapes) {
                            "}\n");
 }
 
+TEST(JsonWriterTest, BytesThatAreNoWellFormedUtf8BecomeReplacementCharacters) {
+    const struct {
+        const char* given;
+        const char* written;
+    } cases[] = {
+        {"a\xFF"
+         "b",
+         "\"a\\ufffdb\""},                                          // no lead byte
+        {"\xE8\xAF", "\"\\ufffd\\ufffd\""},                         // cut short at the end
+        {"\xC0\xAF", "\"\\ufffd\\ufffd\""},                         // overlong "/"
+        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},              // a surrogate
+        {"\xF4\x90\x80\x80x", "\"\\ufffd\\ufffd\\ufffd\\ufffdx\""}, // beyond U+10FFFF
+        {"\xF0\x9F\x98\x80 \xE8\xAF\xB4", "\"\xF0\x9F\x98\x80 \xE8\xAF\xB4\""}, // kept
+    };
+    for (const auto& example : cases) {
+        JsonWriter json;
+        json.String(example.given);
+        EXPECT_EQ(json.Text(), example.written) << example.given;
+    }
+}
+
 } // namespace

@@ -226,6 +226,22 @@ TEST_F(BuildPackageTest, CopiesACheckedArchiveByteForByte) {
     ExpectRefusal("in.zip: the updater's ZIP reader cannot open it");
 }
 
+TEST_F(BuildPackageTest, RefusesAnArchiveEntryMarkedAsALinkAsItRefusesALinkInTheFolder) {
+    std::string archive = testsupport::BuildZipArchive({{"a.txt", "a"}, {"b.txt", "a.txt"}});
+    const std::size_t header = testsupport::CentralHeaderOffset(archive, 1);
+    archive[header + 5] = 3; // made on Unix
+    testsupport::PutLittleEndian32(archive, header + 38, 0120777u << 16);
+    ASSERT_TRUE(PutFile("in.zip", archive));
+    m_request.fromFolder.clear();
+    m_request.fromArchive = "in.zip";
+    ExpectRefusal("in.zip, entry 2 (b.txt): the archive marks it as a link");
+
+    // The same mode from a host whose attributes mean something else is no link.
+    archive[header + 5] = 0;
+    ASSERT_TRUE(PutFile("in.zip", archive));
+    EXPECT_TRUE(Build()) << m_error;
+}
+
 TEST_F(BuildPackageTest, AFailedWriteLeavesTheOldOutputAlone) {
     ASSERT_TRUE(PutFile("out.exe", "the previous package"));
     const std::atomic<bool> stop{true};

@@ -111,6 +111,27 @@ TEST_F(CommandLineTest, BuildInspectAndApplyAFolder) {
     EXPECT_EQ(again.err, "您的本地版本已经是3187，不需要进行升级！\n");
 }
 
+// Standard output on a full disk: the command fails, and says why on the error stream.
+TEST_F(CommandLineTest, EveryCommandExitsOneWhenItsOutputCannotBeWritten) {
+    ASSERT_TRUE(PutFile("source/a.txt", "a"));
+    auto onFullDisk = [](const std::string& arguments) {
+        const std::string command = std::string("'") + PATCHKIT_PROGRAM + "' " + arguments +
+                                    " >/dev/full 2>patchkit-err.txt";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(Contains(testsupport::ReadBinaryFile("patchkit-err.txt"),
+                             "patchkit: the output cannot be written"))
+            << arguments;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(onFullDisk("build --stub stub.exe --version 3187 --from source -o p.exe"), 1);
+    ASSERT_TRUE(fs::exists("p.exe"));
+    EXPECT_EQ(onFullDisk("inspect p.exe --json"), 1);
+    EXPECT_EQ(onFullDisk("inspect p.exe"), 1);
+    EXPECT_EQ(onFullDisk("apply p.exe --game game"), 1);
+    EXPECT_EQ(onFullDisk("--version"), 1);
+    EXPECT_EQ(onFullDisk("--help"), 1);
+}
+
 TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
     const Outcome help = Patchkit("--help");
     EXPECT_EQ(help.exitCode, 0);
@@ -118,7 +139,7 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
     EXPECT_EQ(Patchkit("build --help").exitCode, 0);
     const Outcome version = Patchkit("--version");
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_TRUE(Contains(version.out, "patchkit ")) << version.out;
+    EXPECT_TRUE(Contains(version.out, "patchkit 1.0.0.1")) << version.out;
 
     const std::vector<std::pair<std::string, std::string>> usageErrors = {
         {"", "A subcommand is required"},
@@ -205,8 +226,8 @@ TEST_F(CommandLineTest, SignedAndSealedPackageVerifiesAndAppliesLikeTheUnsignedO
         EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
         const std::string algorithm = options.substr(3, options.find(' ', 3) - 3);
         EXPECT_TRUE(Contains(inspected.out, "\"signature\": {\n    \"present\": true,\n    "
-                                            "\"sealed\": true,\n    \"digest_algorithm\": \"" +
-                                                algorithm + "\",\n    \"digest_matches\": true"))
+                                            "\"sealed\": true,\n    \"digestAlgorithm\": \"" +
+                                                algorithm + "\",\n    \"digestMatches\": true"))
             << inspected.out;
         const Outcome again = Patchkit("seal s.exe");
         EXPECT_EQ(again.exitCode, 1);

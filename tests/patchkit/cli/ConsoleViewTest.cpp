@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <future>
 #include <thread>
 
 #include <unistd.h>
@@ -89,6 +91,35 @@ TEST(ConsoleViewTest, CtrlCTakesTheCancelPathInsteadOfEndingTheProcess) {
     sigset_t blocked;
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, nullptr, &blocked), 0);
     EXPECT_FALSE(sigismember(&blocked, SIGINT));
+}
+
+// The console's handler runs on a thread of its own; the watcher that goes must wait for it.
+TEST(InterruptSlotTest, ClearWaitsForARunningCallbackAndNoneRunsAfterIt) {
+    InterruptSlot slot;
+    std::promise<void> started;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> finished{false};
+    std::function<void()> callback = [&] {
+        started.set_value();
+        released.wait();
+        finished = true;
+    };
+    slot.Set(&callback);
+    std::thread handler([&slot] { EXPECT_TRUE(slot.Run()); });
+    started.get_future().wait();
+    std::atomic<bool> cleared{false};
+    std::thread clearing([&] {
+        slot.Clear();
+        cleared = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(cleared);
+    release.set_value();
+    clearing.join();
+    handler.join();
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(slot.Run());
 }
 
 } // namespace

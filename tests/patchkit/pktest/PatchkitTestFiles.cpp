@@ -2,6 +2,8 @@
 
 #include "support/PackageBuilder.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <random>
 #include <sys/wait.h>
@@ -125,6 +127,19 @@ std::map<std::string, std::string> TreeOf(const std::filesystem::path& root) {
                                               : "<special>";
     }
     return tree;
+}
+
+void MakeRelease(const std::string& folder, std::uint32_t version, std::int64_t pakOffset,
+                 const Files& files) {
+    ASSERT_TRUE(PutFile(folder + "/version.ini",
+                        std::to_string(version) + "\r\n" + std::to_string(pakOffset) + "\r\n"));
+    for (const auto& [name, contents] : files) {
+        if (name.back() == '/') {
+            std::filesystem::create_directories(std::filesystem::u8path(folder + "/" + name));
+        } else {
+            ASSERT_TRUE(PutFile(std::filesystem::u8path(folder + "/" + name), contents));
+        }
+    }
 }
 
 } // namespace pktest

@@ -50,4 +50,10 @@ int Shell(const std::string& command);
 // Every file and folder below root, by UTF-8 relative path: contents, "<folder>" or "<special>".
 std::map<std::string, std::string> TreeOf(const std::filesystem::path& root);
 
+using Files = std::map<std::string, std::string>; // UTF-8 path: contents; "x/" is a folder
+
+// A release's game folder: version.ini and the files.
+void MakeRelease(const std::string& folder, std::uint32_t version, std::int64_t pakOffset,
+                 const Files& files);
+
 } // namespace pktest

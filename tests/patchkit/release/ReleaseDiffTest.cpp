@@ -20,20 +20,8 @@ using pktest::PutFile;
 using pktest::TreeOf;
 using pktest::Utf8Path;
 
-using Files = std::map<std::string, std::string>; // UTF-8 path: contents; "x/" is a folder
-
-void MakeRelease(const std::string& folder, std::uint32_t version, std::int64_t pakOffset,
-                 const Files& files) {
-    ASSERT_TRUE(PutFile(folder + "/version.ini",
-                        std::to_string(version) + "\r\n" + std::to_string(pakOffset) + "\r\n"));
-    for (const auto& [name, contents] : files) {
-        if (name.back() == '/') {
-            fs::create_directories(Utf8Path(folder + "/" + name));
-        } else {
-            ASSERT_TRUE(PutFile(Utf8Path(folder + "/" + name), contents));
-        }
-    }
-}
+using Files = pktest::Files;
+using pktest::MakeRelease;
 
 // A game folder as Windows sees it: names without regard to case, without the updater's own
 // version.ini and work folder.

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 // Exactly size bytes from offset.
-bool ReadAt(std::FILE* file, std::int64_t offset, void* buffer, std::size_t size);
+[[nodiscard]] bool ReadAt(std::FILE* file, std::int64_t offset, void* buffer, std::size_t size);
 
 std::uint32_t ReadLittle32(const unsigned char* bytes);
 std::uint16_t ReadLittle16(const unsigned char* bytes);

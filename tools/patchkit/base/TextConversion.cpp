@@ -55,6 +55,12 @@ bool WideToUtf8(const std::wstring& wide, std::string& utf8) {
     return complete;
 }
 
+std::string WideText(const std::wstring& wide) {
+    std::string utf8;
+    static_cast<void>(WideToUtf8(wide, utf8)); // the units at fault are U+FFFD already
+    return utf8;
+}
+
 bool PathToUtf8(const std::filesystem::path& path, std::string& utf8) {
 #ifdef _WIN32
     return WideToUtf8(path.native(), utf8);
@@ -66,6 +72,6 @@ bool PathToUtf8(const std::filesystem::path& path, std::string& utf8) {
 
 std::string DisplayPath(const std::filesystem::path& path) {
     std::string utf8;
-    PathToUtf8(path, utf8);
+    static_cast<void>(PathToUtf8(path, utf8)); // the units at fault are U+FFFD already
     return utf8;
 }

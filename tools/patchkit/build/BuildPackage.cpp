@@ -3,6 +3,7 @@
 #include "base/TextConversion.h"
 #include "build/SigningStep.h"
 #include "build/SourceFolder.h"
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 #include "rules/EntryChecks.h"
 #include "signing/StubImage.h"
@@ -26,12 +27,12 @@ struct PackageContents {
     std::vector<ArchiveEntry> entries;      // what the updater will see, in archive order
 };
 
-bool SameFile(const fs::path& a, const fs::path& b) {
+[[nodiscard]] bool SameFile(const fs::path& a, const fs::path& b) {
     std::error_code failure;
     return fs::equivalent(a, b, failure) && !failure;
 }
 
-bool RefuseOutputOverInput(const BuildRequest& request, std::string& error) {
+[[nodiscard]] bool RefuseOutputOverInput(const BuildRequest& request, std::string& error) {
     const std::string output = DisplayPath(request.output);
     if (SameFile(request.output, request.stub)) {
         error = output + ": the output would overwrite the stub it is built from";
@@ -45,12 +46,12 @@ bool RefuseOutputOverInput(const BuildRequest& request, std::string& error) {
     return true;
 }
 
-bool Stopped(const BuildRequest& request) {
+[[nodiscard]] bool Stopped(const BuildRequest& request) {
     return request.stop != nullptr && *request.stop;
 }
 
-bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count, std::FILE* to,
-               unsigned char* buffer) {
+[[nodiscard]] bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count,
+                             std::FILE* to, unsigned char* buffer) {
     while (count > 0 && !Stopped(request)) {
         const auto piece = static_cast<std::size_t>(
             std::min<std::int64_t>(count, static_cast<std::int64_t>(kCopyBufferSize)));
@@ -72,7 +73,8 @@ void ListSourceEntries(PackageContents& contents) {
     }
 }
 
-bool CollectContents(const BuildRequest& request, PackageContents& contents, std::string& error) {
+[[nodiscard]] bool CollectContents(const BuildRequest& request, PackageContents& contents,
+                                   std::string& error) {
     if (!request.fromEntries.empty()) {
         contents.folderEntries = request.fromEntries;
         ListSourceEntries(contents);
@@ -119,8 +121,8 @@ std::string EntryLabel(const BuildRequest& request, const PackageContents& conte
 }
 
 // Refuses contents the updater would apply wrongly; passes on the rest as remarks.
-bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
-                   std::vector<Finding>& remarks, std::string& error) {
+[[nodiscard]] bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
+                                 std::vector<Finding>& remarks, std::string& error) {
     std::vector<EntryReport> entries;
     std::vector<Finding> findings;
     ExamineEntries(contents.entries, entries, findings);
@@ -138,8 +140,8 @@ bool JudgeContents(const BuildRequest& request, const PackageContents& contents,
     return error.empty();
 }
 
-bool PackFolder(const BuildRequest& request, const PackageContents& contents, std::FILE* out,
-                std::int64_t archiveStart, std::string& error) {
+[[nodiscard]] bool PackFolder(const BuildRequest& request, const PackageContents& contents,
+                              std::FILE* out, std::int64_t archiveStart, std::string& error) {
     ZipWriter writer(out, archiveStart, request.level, request.work.jobs, request.limits);
     writer.StopWhen(request.stop);
     writer.ReportTo(request.work.progress);
@@ -153,8 +155,9 @@ bool PackFolder(const BuildRequest& request, const PackageContents& contents, st
     return writer.Finish(error);
 }
 
-bool WriteArchive(const BuildRequest& request, const PackageContents& contents, std::FILE* out,
-                  std::int64_t archiveStart, unsigned char* buffer, std::string& error) {
+[[nodiscard]] bool WriteArchive(const BuildRequest& request, const PackageContents& contents,
+                                std::FILE* out, std::int64_t archiveStart, unsigned char* buffer,
+                                std::string& error) {
     if (!request.fromArchive.empty()) {
         FileHandle archive = OpenFile(request.fromArchive, "rb");
         const std::int64_t length = archive ? FileLength(archive.get()) : -1;
@@ -180,7 +183,8 @@ bool WriteArchive(const BuildRequest& request, const PackageContents& contents, 
     return packed;
 }
 
-bool OpenStub(const fs::path& path, FileHandle& file, StubImage& stub, std::string& error) {
+[[nodiscard]] bool OpenStub(const fs::path& path, FileHandle& file, StubImage& stub,
+                            std::string& error) {
     file = OpenFile(path, "rb");
     std::string reason;
     if (!file) {
@@ -195,8 +199,9 @@ bool OpenStub(const fs::path& path, FileHandle& file, StubImage& stub, std::stri
 }
 
 // Image, archive and trailer into the file at temporary; the caller removes it on failure.
-bool WritePackage(const BuildRequest& request, const PackageContents& contents, std::FILE* stub,
-                  const StubImage& image, const fs::path& temporary, std::string& error) {
+[[nodiscard]] bool WritePackage(const BuildRequest& request, const PackageContents& contents,
+                                std::FILE* stub, const StubImage& image, const fs::path& temporary,
+                                std::string& error) {
     const std::int64_t imageLength = image.imageLength;
     const std::string output = DisplayPath(request.output);
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
@@ -240,26 +245,26 @@ bool WritePackage(const BuildRequest& request, const PackageContents& contents, 
 // Writes the package under a temporary name, signs it when asked, then gives it its name.
 bool WriteFinishedPackage(const BuildRequest& request, const PackageContents& contents,
                           std::FILE* stub, const StubImage& image, std::string& error) {
-    fs::path temporary = request.output;
-    temporary += ".partial";
-    if (!request.signCommand.empty()) {
-        temporary = SigningPath(request.output, ".partial");
-    }
-    if (!WritePackage(request, contents, stub, image, temporary, error) ||
-        (!request.signCommand.empty() &&
-         !SignAndSealPackage(temporary, request.signCommand, request.stop, error))) {
-        RemoveFile(temporary);
+    const bool signing = !request.signCommand.empty();
+    const fs::path temporary =
+        signing ? SigningPath(request.output, ".partial") : PartialPathOf(request.output);
+    switch (ReplaceFileThrough(temporary, request.output, [&] {
+        return WritePackage(request, contents, stub, image, temporary, error) &&
+               (!signing ||
+                SignAndSealPackage(temporary, request.signCommand, request.stop, error));
+    })) {
+    case Replacement::Done:
+        return true;
+    case Replacement::NotWritten:
         if (Stopped(request)) {
             error = "interrupted";
         }
         return false;
+    case Replacement::NotReplaced:
+        break;
     }
-    if (!ReplaceFileAtomically(temporary, request.output)) {
-        RemoveFile(temporary);
-        error = DisplayPath(request.output) + ": cannot be replaced";
-        return false;
-    }
-    return true;
+    error = DisplayPath(request.output) + ": cannot be replaced";
+    return false;
 }
 
 } // namespace

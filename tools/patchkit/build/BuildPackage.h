@@ -38,9 +38,10 @@ struct BuildRequest {
 // the file at fault and nothing written, when the package would not be fit for the updater.
 // Notes and warnings (names written in lower case, folders the package does not create) go to
 // remarks, their texts naming the file.
-bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error);
+[[nodiscard]] bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks,
+                                std::string& error);
 
 // The checks build makes on the names and kinds of entries prepared by the caller: false, with
 // every refusal naming its file; notes and warnings go to remarks.
-bool JudgeSourceEntries(const std::vector<SourceEntry>& entries, std::vector<Finding>& remarks,
-                        std::string& error);
+[[nodiscard]] bool JudgeSourceEntries(const std::vector<SourceEntry>& entries,
+                                      std::vector<Finding>& remarks, std::string& error);

@@ -48,8 +48,10 @@ bool RunSigningCommand(const fs::path& package, const std::string& command, std:
     const bool writesCopy = Names(words, kSignedPlaceholder);
     std::string packageText;
     std::string copyText;
-    PathToUtf8(package, packageText);
-    PathToUtf8(signedCopy, copyText);
+    if (!PathToUtf8(package, packageText) || !PathToUtf8(signedCopy, copyText)) {
+        error = "signing failed: " + DisplayPath(package) + " has no UTF-8 form for the command";
+        return false;
+    }
     for (std::string& word : words) {
         ReplaceAll(word, kFilePlaceholder, packageText);
         ReplaceAll(word, kSignedPlaceholder, copyText);

@@ -10,14 +10,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Refuse(const fs::path& path, const char* reason, std::string& error) {
+[[nodiscard]] bool Refuse(const fs::path& path, const char* reason, std::string& error) {
     error = DisplayPath(path) + ": " + reason;
     return false;
 }
 
 // The entry's stored name: its path below the root folder, from UTF-8 to code page 936.
-bool StoredNameOf(const fs::path& path, const std::string& parentName, std::string& name,
-                  std::string& error) {
+[[nodiscard]] bool StoredNameOf(const fs::path& path, const std::string& parentName,
+                                std::string& name, std::string& error) {
     std::string component;
     if (!PathToUtf8(path.filename(), component)) {
         return Refuse(path, "the name cannot be represented in code page 936", error);
@@ -34,8 +34,8 @@ bool StoredNameOf(const fs::path& path, const std::string& parentName, std::stri
     return true;
 }
 
-bool CollectFolder(const fs::path& folder, const std::string& folderName,
-                   std::vector<SourceEntry>& entries, std::string& error) {
+[[nodiscard]] bool CollectFolder(const fs::path& folder, const std::string& folderName,
+                                 std::vector<SourceEntry>& entries, std::string& error) {
     std::error_code failure;
     fs::directory_iterator item(folder, failure);
     for (; !failure && item != fs::directory_iterator(); item.increment(failure)) {

@@ -8,7 +8,7 @@
 #include "inspect/ReportPrinter.h"
 #include "platform/FileSystem.h"
 #include "release/DiffSummary.h"
-#include "release/ReleaseCheck.h"
+#include "release/DiffWorkflow.h"
 #include "rules/VersionText.h"
 #include "signing/SealPackage.h"
 
@@ -163,102 +163,9 @@ int RunApply(const fs::path& package, const fs::path& gameFolder) {
 
 namespace {
 
-// Refuses an output that would land inside one of the releases being compared.
-bool RefuseOutputInRelease(const DiffCommand& command, const fs::path& output, std::string& error) {
-    for (const fs::path& release : {command.diff.oldFolder, command.diff.newFolder}) {
-        if (IsInsideFolder(output, release)) {
-            error =
-                DisplayPath(output) + ": would be written into the release " + DisplayPath(release);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool WriteDiffOutput(DiffCommand& command, const ReleaseDiff& diff, bool& folderCreated,
-                     std::string& error) {
-    if (!command.folder.empty()) {
-        return WriteUpdateFolder(diff, command.diff.newFolder, command.folder, folderCreated,
-                                 error);
-    }
-    command.build.version = diff.newVersion;
-    command.build.fromEntries = diff.entries;
-    command.build.stop = command.diff.stop;
-    std::vector<Finding> judgedAgain; // the diff has shown them already
-    return BuildPackage(command.build, judgedAgain, error);
-}
-
-// A path beside the output, never inside it, also when the output is a folder named "out/" or ".".
-fs::path BesideOutput(const fs::path& output, const char* suffix) {
-    fs::path base = output.lexically_normal();
-    if (!base.has_filename()) {
-        base = base.parent_path();
-    }
-    if (base.empty() || base.filename() == "." || base.filename() == "..") {
-        std::error_code failure;
-        base = fs::absolute(base, failure).lexically_normal().parent_path();
-    }
-    base += suffix;
-    return base;
-}
-
-bool CheckPackage(const DiffCommand& command, const ReleaseDiff& diff, const fs::path& package,
-                  const fs::path& output, std::vector<std::string>& differences,
-                  std::string& error) {
-    CheckRequest check;
-    check.package = package;
-    check.oldFolder = command.diff.oldFolder;
-    check.newFolder = command.diff.newFolder;
-    check.scratch = BesideOutput(output, ".check");
-    check.effectivePakName = diff.effectivePakName;
-    check.leftoverKeys = diff.leftoverKeys;
-    check.progress = command.diff.progress;
-    check.stop = command.diff.stop;
-    return CheckUpdate(check, differences, error);
-}
-
-// The update folder is checked as build --from packs it, in a package without a program image
-// (the engine only reads it), which is removed afterwards.
-bool CheckUpdateFolder(const DiffCommand& command, const ReleaseDiff& diff,
-                       std::vector<std::string>& differences, std::string& error) {
-    BuildRequest build;
-    build.version = diff.newVersion;
-    build.fromFolder = command.folder;
-    build.output = BesideOutput(command.folder, ".check.package");
-    build.level = 0; // applied once and never shipped: storing is the quickest
-    build.stop = command.diff.stop;
-    std::error_code failure;
-    if (fs::exists(fs::symlink_status(build.output, failure))) {
-        error =
-            DisplayPath(build.output) + ": the check's package cannot be made (it exists already)";
-        return false;
-    }
-    std::vector<Finding> judgedAgain; // the diff has shown them already
-    if (!BuildPackage(build, judgedAgain, error)) {
-        return false;
-    }
-    const bool checked =
-        CheckPackage(command, diff, build.output, command.folder, differences, error);
-    RemoveFile(build.output);
-    return checked;
-}
-
-bool CheckDiffOutput(const DiffCommand& command, const ReleaseDiff& diff,
-                     std::vector<std::string>& differences, std::string& error) {
-    if (!command.folder.empty()) {
-        return CheckUpdateFolder(command, diff, differences, error);
-    }
-    return CheckPackage(command, diff, command.build.output, command.build.output, differences,
-                        error);
-}
-
-// An update that does not give NEW must not be shipped by mistake.
-void RemoveDiffOutput(const DiffCommand& command, bool folderCreated) {
-    if (!command.folder.empty()) {
-        RemoveUpdateFolder(command.folder, folderCreated);
-    } else {
-        RemoveFile(command.build.output);
-    }
+std::string RemovalNote(const DiffRun& run) {
+    return run.outcome.output +
+           (run.outputRemoved ? " is removed" : " could not be removed: do not ship it");
 }
 
 } // namespace
@@ -270,39 +177,28 @@ int RunDiff(DiffCommand command) {
     ProgressDisplay progress(stderr, !command.quiet && IsTerminal(stderr));
     command.build.work.progress = &progress;
     command.diff.progress = ComparisonProgress(progress, "comparing");
-    const fs::path output = command.folder.empty() ? command.build.output : command.folder;
-    ReleaseDiff diff;
-    std::vector<Finding> remarks;
-    std::string error;
-    const bool planned = !RefuseOutputInRelease(command, output, error) &&
-                         DiffReleases(command.diff, diff, remarks, error);
+    command.compared = [&progress](const std::vector<Finding>& remarks) {
+        progress.Finish();
+        PrintRemarks(remarks);
+    };
+    DiffRun run;
+    const DiffResult result = RunDiffJob(command, run);
     progress.Finish();
-    PrintRemarks(remarks);
-    bool folderCreated = false;
-    if (!planned || !WriteDiffOutput(command, diff, folderCreated, error)) {
-        PrintError("nothing written:\n" + (interrupted ? std::string("interrupted") : error));
+    switch (result) {
+    case DiffResult::Refused:
+        PrintError("nothing written:\n" + run.error);
         return 1;
-    }
-    DiffOutcome outcome;
-    outcome.diff = &diff;
-    outcome.output = DisplayPath(output);
-    outcome.folder = !command.folder.empty();
-    outcome.checked = command.check;
-    const bool checkFailed =
-        command.check &&
-        (!CheckDiffOutput(command, diff, outcome.differences, error) || interrupted);
-    progress.Finish();
-    if (checkFailed) {
-        RemoveDiffOutput(command, folderCreated);
-        PrintError("the check was not completed; " + outcome.output + " is removed:\n" +
-                   (interrupted ? std::string("interrupted") : error));
+    case DiffResult::CheckNotCompleted:
+        PrintError("the check was not completed; " + RemovalNote(run) + ":\n" + run.error);
         return 1;
+    case DiffResult::Differs:
+        PrintError("the check found differences; " + RemovalNote(run));
+        break;
+    case DiffResult::Written:
+        break;
     }
-    if (!outcome.differences.empty()) {
-        RemoveDiffOutput(command, folderCreated);
-        PrintError("the check found differences; " + outcome.output + " is removed");
-    }
-    const std::string summary = command.json ? DiffSummaryJson(outcome) : DiffSummaryText(outcome);
+    const std::string summary =
+        command.json ? DiffSummaryJson(run.outcome) : DiffSummaryText(run.outcome);
     std::fputs(summary.c_str(), stdout);
-    return outcome.differences.empty() ? 0 : 1;
+    return result == DiffResult::Written ? 0 : 1;
 }

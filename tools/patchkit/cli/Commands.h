@@ -1,7 +1,7 @@
 #pragma once
 
 #include "build/BuildPackage.h"
-#include "release/ReleaseDiff.h"
+#include "release/DiffWorkflow.h"
 
 #include <filesystem>
 
@@ -10,9 +10,9 @@
 // Progress is shown on standard error when it is a terminal, unless quiet.
 
 // 0 when the package is written, 1 when it is refused or interrupted (Ctrl-C).
-int RunBuild(BuildRequest request, bool quiet);
+[[nodiscard]] int RunBuild(BuildRequest request, bool quiet);
 // 0 when the signed package is sealed, 1 when it is refused.
-int RunSeal(const std::filesystem::path& package);
+[[nodiscard]] int RunSeal(const std::filesystem::path& package);
 // What a release pipeline demands of a package beyond what the updater needs.
 struct InspectRequirements {
     bool signature = false;
@@ -21,20 +21,17 @@ struct InspectRequirements {
 
 // 0 when the updater would apply the package cleanly and it meets the requirements, 1 otherwise.
 // jobs: threads that verify.
-int RunInspect(const std::filesystem::path& package, bool verify, bool json, unsigned jobs,
-               bool quiet, const InspectRequirements& requirements);
+[[nodiscard]] int RunInspect(const std::filesystem::path& package, bool verify, bool json,
+                             unsigned jobs, bool quiet, const InspectRequirements& requirements);
 // The updater's run on the game folder: 0 when applied, 1 after a message or a cancel.
-int RunApply(const std::filesystem::path& package, const std::filesystem::path& gameFolder);
+[[nodiscard]] int RunApply(const std::filesystem::path& package,
+                           const std::filesystem::path& gameFolder);
 
-struct DiffCommand {
-    DiffRequest diff;
-    std::filesystem::path folder; // write the update folder here, or
-    BuildRequest build;           // the package (stub, output, level, replace, jobs)
-    bool check = false;
+struct DiffCommand : DiffJob {
     bool json = false;
     bool quiet = false;
 };
 
 // 0 when the update is written (and, with check, proven), 1 when refused, interrupted or when
 // the check finds a difference.
-int RunDiff(DiffCommand command);
+[[nodiscard]] int RunDiff(DiffCommand command);

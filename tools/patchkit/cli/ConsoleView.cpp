@@ -7,12 +7,6 @@ namespace {
 
 constexpr int kBarWidth = 40;
 
-std::string WideText(const std::wstring& text) {
-    std::string utf8;
-    WideToUtf8(text, utf8);
-    return utf8;
-}
-
 } // namespace
 
 ConsoleView::ConsoleView(std::FILE* out, std::FILE* messages, bool progressBar)

@@ -1,12 +1,31 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #ifndef _WIN32
 #include <pthread.h>
 #include <signal.h>
 #endif
+
+// The callback that a handler on a thread of the system's runs: once Clear returns, no run is in
+// progress and none starts, so the callback may go.
+class InterruptSlot {
+public:
+    void Set(std::function<void()>* callback);
+    // Runs the callback; false when none is set.
+    [[nodiscard]] bool Run();
+    // Unsets the callback, waiting for a run in progress to end.
+    void Clear();
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_idle;
+    std::function<void()>* m_callback = nullptr;
+    int m_running = 0;
+};
 
 // While it exists, Ctrl-C (on POSIX hosts also SIGTERM and SIGHUP; on Windows also Ctrl-Break and
 // closing the console) runs onInterrupt on a thread of its own instead of ending the process.

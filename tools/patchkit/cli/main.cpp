@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,15 @@ fs::path PathFromArgument(const std::string& utf8) {
     return fs::u8path(utf8);
 }
 
+CLI::Option* AddSignOption(CLI::App& command, std::string& signCommand) {
+    return command
+        .add_option("--sign", signCommand,
+                    "Sign the package with this command, {file} standing for its path (or "
+                    "{signed} for where the tool writes the signed copy), then seal it and check "
+                    "the signature; the output appears only when all of it succeeded")
+        ->type_name("COMMAND");
+}
+
 void AddWorkOptions(CLI::App& command, unsigned& jobs, bool& quiet) {
     command
         .add_option("--jobs", jobs,
@@ -53,13 +64,195 @@ void AddPackageArgument(CLI::App& command, std::string& package, const char* des
         ->type_name("PACKAGE.exe");
 }
 
-CLI::Option* AddSignOption(CLI::App& command, std::string& signCommand) {
-    return command
-        .add_option("--sign", signCommand,
-                    "Sign the package with this command, {file} standing for its path (or "
-                    "{signed} for where the tool writes the signed copy), then seal it and check "
-                    "the signature; the output appears only when all of it succeeded")
-        ->type_name("COMMAND");
+void AddLevelOption(CLI::App& command, int& level) {
+    command.add_option("--level", level, "Deflate level, 0 (store only) to 9")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 9))
+        ->type_name("LEVEL");
+}
+
+fs::path OptionalPath(const std::string& utf8) {
+    return utf8.empty() ? fs::path() : PathFromArgument(utf8);
+}
+
+// A command's options, and what runs once they are parsed.
+struct Command {
+    CLI::App* options = nullptr;
+    std::function<int()> run;
+};
+
+Command AddBuildCommand(CLI::App& app) {
+    struct Options {
+        BuildRequest request;
+        std::string stub, folder, archive, output;
+        bool quiet = false;
+    };
+    auto given = std::make_shared<Options>();
+    CLI::App* build = app.add_subcommand(
+        "build",
+        "Append an archive of the folder's files (or the given archive) and the trailer to "
+        "a copy of the stub program. The output appears only when it is complete.");
+    build->add_option("--stub", given->stub, "The updater program the package is appended to")
+        ->required()
+        ->check(CLI::ExistingFile)
+        ->type_name("STUB.exe");
+    build
+        ->add_option("--version", given->request.version,
+                     "Package version: the client's version once applied (3187 is 31.87)")
+        ->required()
+        ->type_name("N");
+    CLI::Option_group* source = build->add_option_group("source", "Where the entries come from");
+    source->add_option("--from", given->folder, "Pack this folder's files and folders")
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    source->add_option("--zip", given->archive, "Use this ZIP archive as it is, after checking it")
+        ->check(CLI::ExistingFile)
+        ->type_name("ARCHIVE.zip");
+    source->require_option(1);
+    build->add_option("-o,--output", given->output, "The package to write")
+        ->required()
+        ->type_name("OUT.exe");
+    AddLevelOption(*build, given->request.level);
+    build->add_flag("--replace", given->request.replace,
+                    "Swap the package the stub already carries for the new one");
+    AddSignOption(*build, given->request.signCommand);
+    AddWorkOptions(*build, given->request.work.jobs, given->quiet);
+    return {build, [given] {
+                BuildRequest request = given->request;
+                request.stub = PathFromArgument(given->stub);
+                request.fromFolder = OptionalPath(given->folder);
+                request.fromArchive = OptionalPath(given->archive);
+                request.output = PathFromArgument(given->output);
+                return RunBuild(request, given->quiet);
+            }};
+}
+
+Command AddSealCommand(CLI::App& app) {
+    auto package = std::make_shared<std::string>();
+    CLI::App* seal = app.add_subcommand(
+        "seal", "Make the trailer of a package signed after build the file's last bytes again, "
+                "inside the signature, which stays valid. The package is replaced in one step. "
+                "Exit 0 when sealed, 1 when refused.");
+    AddPackageArgument(*seal, *package, "The signed package (program file) to seal");
+    return {seal, [package] { return RunSeal(PathFromArgument(*package)); }};
+}
+
+Command AddInspectCommand(CLI::App& app) {
+    struct Options {
+        std::string package;
+        bool verify = false;
+        bool json = false;
+        unsigned jobs = 0;
+        bool quiet = false;
+        InspectRequirements requirements;
+    };
+    auto given = std::make_shared<Options>();
+    CLI::App* inspect = app.add_subcommand(
+        "inspect", "Show a package's trailer and entries and what the updater would make of them. "
+                   "Exit 0 when it would apply cleanly, 1 otherwise.");
+    AddPackageArgument(*inspect, given->package, "The package (program file) to inspect");
+    inspect->add_flag("--verify", given->verify, "Inflate every entry and check its CRC");
+    inspect->add_flag("--json", given->json, "Give the report as one JSON document");
+    inspect->add_flag("--require-signed", given->requirements.signature,
+                      "Exit 1 when the package is not signed");
+    inspect->add_flag("--require-timestamp", given->requirements.timestamp,
+                      "Exit 1 when the signature carries no timestamp");
+    AddWorkOptions(*inspect, given->jobs, given->quiet);
+    return {inspect, [given] {
+                return RunInspect(PathFromArgument(given->package), given->verify, given->json,
+                                  given->jobs, given->quiet, given->requirements);
+            }};
+}
+
+Command AddApplyCommand(CLI::App& app) {
+    struct Options {
+        std::string package, game;
+    };
+    auto given = std::make_shared<Options>();
+    CLI::App* apply = app.add_subcommand(
+        "apply", "Run the updater's engine on a game folder. Ctrl-C cancels between writes. Exit "
+                 "0 when applied, 1 after a message or a cancel.");
+    AddPackageArgument(*apply, given->package, "The package (program file) to apply");
+    apply->add_option("--game", given->game, "The game folder holding version.ini")
+        ->required()
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    return {apply, [given] {
+                return RunApply(PathFromArgument(given->package), PathFromArgument(given->game));
+            }};
+}
+
+// What diff writes: the update folder, or the package and how it is built.
+void AddDiffOutputOptions(CLI::App& diff, DiffCommand& command, std::string& folder,
+                          std::string& stub, std::string& output) {
+    CLI::Option_group* target = diff.add_option_group("output", "What is written");
+    CLI::Option* folderOption =
+        target->add_option("--folder", folder, "Write the update folder, for build --from")
+            ->type_name("OUT_DIR");
+    CLI::Option* stubOption =
+        target->add_option("--stub", stub, "Write the package, appended to this updater program")
+            ->check(CLI::ExistingFile)
+            ->type_name("STUB.exe");
+    target->require_option(1);
+    CLI::Option* outputOption =
+        diff.add_option("-o,--output", output, "The package to write")->type_name("OUT.exe");
+    AddLevelOption(diff, command.build.level);
+    CLI::Option* levelOption = diff.get_option("--level");
+    CLI::Option* replaceOption = diff.add_flag("--replace", command.build.replace,
+                                               "Swap the package the stub already carries");
+    CLI::Option* signOption = AddSignOption(diff, command.build.signCommand);
+    for (CLI::Option* packageOnly : {outputOption, levelOption, replaceOption, signOption}) {
+        packageOnly->needs(stubOption)->excludes(folderOption);
+    }
+    stubOption->needs(outputOption);
+}
+
+Command AddDiffCommand(CLI::App& app) {
+    struct Options {
+        DiffCommand command;
+        std::string oldFolder, newFolder, folder, stub, output;
+    };
+    auto given = std::make_shared<Options>();
+    DiffCommand& command = given->command;
+    CLI::App* diff = app.add_subcommand(
+        "diff", "Make the update from the previous release's game folder to the new one's: an "
+                "update folder or the package. Refuses what the updater cannot express. Exit 0 "
+                "when written (and checked), 1 when refused or the check finds a difference.");
+    diff->add_option("--old", given->oldFolder,
+                     "The previous release's game folder, with version.ini")
+        ->required()
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    diff->add_option("--new", given->newFolder, "The new release's game folder, with version.ini")
+        ->required()
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    AddDiffOutputOptions(*diff, command, given->folder, given->stub, given->output);
+    diff->add_flag("--check", command.check,
+                   "Apply the update with the updater's engine to a copy of OLD and compare the "
+                   "result with NEW; exit 1 on any difference, the update removed");
+    diff->add_flag("--allow-leftovers", command.diff.allowLeftovers,
+                   "Build although OLD has files or folders NEW lacks (they stay on the disks)");
+    diff->add_flag("--json", command.json, "Give the summary as one JSON document");
+    AddWorkOptions(*diff, command.build.work.jobs, command.quiet);
+    return {diff, [given] {
+                DiffCommand parsed = given->command;
+                parsed.diff.oldFolder = PathFromArgument(given->oldFolder);
+                parsed.diff.newFolder = PathFromArgument(given->newFolder);
+                parsed.folder = OptionalPath(given->folder);
+                parsed.build.stub = OptionalPath(given->stub);
+                parsed.build.output = OptionalPath(given->output);
+                return RunDiff(parsed);
+            }};
+}
+
+bool IsCommandName(const std::vector<Command>& commands, const char* argument) {
+    for (const Command& command : commands) {
+        if (command.options->check_name(argument)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int Run(int argc, const char* const* argv) {
@@ -68,126 +261,10 @@ int Run(int argc, const char* const* argv) {
     app.set_version_flag("--version", "patchkit " PATCHKIT_VERSION);
     app.require_subcommand(1);
     app.footer(kUsage);
-
-    BuildRequest request;
-    std::string stub, folder, archive, output;
-    CLI::App* build = app.add_subcommand(
-        "build",
-        "Append an archive of the folder's files (or the given archive) and the trailer to "
-        "a copy of the stub program. The output appears only when it is complete.");
-    build->add_option("--stub", stub, "The updater program the package is appended to")
-        ->required()
-        ->check(CLI::ExistingFile)
-        ->type_name("STUB.exe");
-    build
-        ->add_option("--version", request.version,
-                     "Package version: the client's version once applied (3187 is 31.87)")
-        ->required()
-        ->type_name("N");
-    CLI::Option_group* source = build->add_option_group("source", "Where the entries come from");
-    source->add_option("--from", folder, "Pack this folder's files and folders")
-        ->check(CLI::ExistingDirectory)
-        ->type_name("DIR");
-    source->add_option("--zip", archive, "Use this ZIP archive as it is, after checking it")
-        ->check(CLI::ExistingFile)
-        ->type_name("ARCHIVE.zip");
-    source->require_option(1);
-    build->add_option("-o,--output", output, "The package to write")
-        ->required()
-        ->type_name("OUT.exe");
-    build->add_option("--level", request.level, "Deflate level, 0 (store only) to 9")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 9))
-        ->type_name("LEVEL");
-    build->add_flag("--replace", request.replace,
-                    "Swap the package the stub already carries for the new one");
-    AddSignOption(*build, request.signCommand);
-    unsigned jobs = 0;
-    bool quiet = false;
-    AddWorkOptions(*build, jobs, quiet);
-
-    std::string package;
-    CLI::App* seal = app.add_subcommand(
-        "seal", "Make the trailer of a package signed after build the file's last bytes again, "
-                "inside the signature, which stays valid. The package is replaced in one step. "
-                "Exit 0 when sealed, 1 when refused.");
-    AddPackageArgument(*seal, package, "The signed package (program file) to seal");
-
-    bool verify = false;
-    bool json = false;
-    CLI::App* inspect = app.add_subcommand(
-        "inspect", "Show a package's trailer and entries and what the updater would make of them. "
-                   "Exit 0 when it would apply cleanly, 1 otherwise.");
-    AddPackageArgument(*inspect, package, "The package (program file) to inspect");
-    inspect->add_flag("--verify", verify, "Inflate every entry and check its CRC");
-    inspect->add_flag("--json", json, "Give the report as one JSON document");
-    InspectRequirements requirements;
-    inspect->add_flag("--require-signed", requirements.signature,
-                      "Exit 1 when the package is not signed");
-    inspect->add_flag("--require-timestamp", requirements.timestamp,
-                      "Exit 1 when the signature carries no timestamp");
-    AddWorkOptions(*inspect, jobs, quiet);
-
-    std::string game;
-    CLI::App* apply = app.add_subcommand(
-        "apply", "Run the updater's engine on a game folder. Ctrl-C cancels between writes. Exit "
-                 "0 when applied, 1 after a message or a cancel.");
-    AddPackageArgument(*apply, package, "The package (program file) to apply");
-    apply->add_option("--game", game, "The game folder holding version.ini")
-        ->required()
-        ->check(CLI::ExistingDirectory)
-        ->type_name("DIR");
-
-    DiffCommand diffCommand;
-    std::string oldFolder, newFolder, updateFolder;
-    CLI::App* diff = app.add_subcommand(
-        "diff", "Make the update from the previous release's game folder to the new one's: an "
-                "update folder or the package. Refuses what the updater cannot express. Exit 0 "
-                "when written (and checked), 1 when refused or the check finds a difference.");
-    diff->add_option("--old", oldFolder, "The previous release's game folder, with version.ini")
-        ->required()
-        ->check(CLI::ExistingDirectory)
-        ->type_name("DIR");
-    diff->add_option("--new", newFolder, "The new release's game folder, with version.ini")
-        ->required()
-        ->check(CLI::ExistingDirectory)
-        ->type_name("DIR");
-    CLI::Option_group* target = diff->add_option_group("output", "What is written");
-    CLI::Option* folderOption =
-        target->add_option("--folder", updateFolder, "Write the update folder, for build --from")
-            ->type_name("OUT_DIR");
-    CLI::Option* stubOption =
-        target->add_option("--stub", stub, "Write the package, appended to this updater program")
-            ->check(CLI::ExistingFile)
-            ->type_name("STUB.exe");
-    target->require_option(1);
-    CLI::Option* outputOption =
-        diff->add_option("-o,--output", output, "The package to write")->type_name("OUT.exe");
-    CLI::Option* levelOption =
-        diff->add_option("--level", diffCommand.build.level, "Deflate level, 0 (store only) to 9")
-            ->capture_default_str()
-            ->check(CLI::Range(0, 9))
-            ->type_name("LEVEL");
-    CLI::Option* replaceOption = diff->add_flag("--replace", diffCommand.build.replace,
-                                                "Swap the package the stub already carries");
-    diff->add_flag("--check", diffCommand.check,
-                   "Apply the update with the updater's engine to a copy of OLD and compare the "
-                   "result with NEW; exit 1 on any difference, the update removed");
-    CLI::Option* signOption = AddSignOption(*diff, diffCommand.build.signCommand);
-    for (CLI::Option* packageOnly : {outputOption, levelOption, replaceOption, signOption}) {
-        packageOnly->needs(stubOption)->excludes(folderOption);
-    }
-    stubOption->needs(outputOption);
-    diff->add_flag("--allow-leftovers", diffCommand.diff.allowLeftovers,
-                   "Build although OLD has files or folders NEW lacks (they stay on the disks)");
-    diff->add_flag("--json", diffCommand.json, "Give the summary as one JSON document");
-    AddWorkOptions(*diff, diffCommand.build.work.jobs, diffCommand.quiet);
-
-    const bool knownCommand =
-        argc > 1 &&
-        (build->check_name(argv[1]) || seal->check_name(argv[1]) || inspect->check_name(argv[1]) ||
-         apply->check_name(argv[1]) || diff->check_name(argv[1]));
-    if (argc > 1 && argv[1][0] != '-' && !knownCommand) {
+    const std::vector<Command> commands = {AddBuildCommand(app), AddSealCommand(app),
+                                           AddInspectCommand(app), AddApplyCommand(app),
+                                           AddDiffCommand(app)};
+    if (argc > 1 && argv[1][0] != '-' && !IsCommandName(commands, argv[1])) {
         std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
         return 2;
     }
@@ -199,30 +276,21 @@ int Run(int argc, const char* const* argv) {
         std::fprintf(stderr, "patchkit: %s\n%s", failure.what(), kUsage);
         return 2;
     }
+    for (const Command& command : commands) {
+        if (command.options->parsed()) {
+            return command.run();
+        }
+    }
+    return 2; // require_subcommand(1) lets no other case through
+}
 
-    if (build->parsed()) {
-        request.stub = PathFromArgument(stub);
-        request.fromFolder = folder.empty() ? fs::path() : PathFromArgument(folder);
-        request.fromArchive = archive.empty() ? fs::path() : PathFromArgument(archive);
-        request.output = PathFromArgument(output);
-        request.work.jobs = jobs;
-        return RunBuild(request, quiet);
+// A command whose output did not all arrive (a full disk, a closed file) failed, whatever it did.
+int WithOutputChecked(int result) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "patchkit: the output cannot be written\n");
+        return 1;
     }
-    if (seal->parsed()) {
-        return RunSeal(PathFromArgument(package));
-    }
-    if (inspect->parsed()) {
-        return RunInspect(PathFromArgument(package), verify, json, jobs, quiet, requirements);
-    }
-    if (diff->parsed()) {
-        diffCommand.diff.oldFolder = PathFromArgument(oldFolder);
-        diffCommand.diff.newFolder = PathFromArgument(newFolder);
-        diffCommand.folder = updateFolder.empty() ? fs::path() : PathFromArgument(updateFolder);
-        diffCommand.build.stub = stub.empty() ? fs::path() : PathFromArgument(stub);
-        diffCommand.build.output = output.empty() ? fs::path() : PathFromArgument(output);
-        return RunDiff(diffCommand);
-    }
-    return RunApply(PathFromArgument(package), PathFromArgument(game));
+    return result;
 }
 
 } // namespace
@@ -233,18 +301,17 @@ int Run(int argc, const char* const* argv) {
 int wmain(int argc, wchar_t** wideArguments) {
     const UINT previousCodePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
-    const int result = RunGuardingFailures(
+    const int result = WithOutputChecked(RunGuardingFailures(
         [argc, wideArguments] {
             std::vector<std::string> arguments(static_cast<std::size_t>(argc));
             std::vector<const char*> argv;
             for (std::size_t i = 0; i < arguments.size(); ++i) {
-                WideToUtf8(wideArguments[i], arguments[i]);
+                arguments[i] = WideText(wideArguments[i]); // what is no character: U+FFFD
                 argv.push_back(arguments[i].c_str());
             }
             return Run(argc, argv.data());
         },
-        stderr);
-    std::fflush(stdout);
+        stderr));
     std::fflush(stderr);
     SetConsoleOutputCP(previousCodePage);
     return result;
@@ -253,7 +320,7 @@ int wmain(int argc, wchar_t** wideArguments) {
 #else
 
 int main(int argc, char** argv) {
-    return RunGuardingFailures([argc, argv] { return Run(argc, argv); }, stderr);
+    return WithOutputChecked(RunGuardingFailures([argc, argv] { return Run(argc, argv); }, stderr));
 }
 
 #endif

@@ -47,7 +47,7 @@ void ExamineSignatureOf(std::FILE* file, PackageReport& report, std::int64_t& tr
 
 // Reads the trailer that ends at trailerEnd and locates the archive; adds a finding for whatever
 // stands in the way.
-bool LocateArchive(std::FILE* file, std::int64_t trailerEnd, PackageReport& report) {
+[[nodiscard]] bool LocateArchive(std::FILE* file, std::int64_t trailerEnd, PackageReport& report) {
     unsigned char bytes[kPackageTrailerSize];
     if (trailerEnd < kPackageTrailerSize) {
         AddFinding(report.findings, Severity::Error, "bad-trailer", 0,

@@ -24,5 +24,5 @@ struct PackageReport {
 };
 
 // With verify, the entries are inflated on work.jobs threads, their bytes counted by work.progress.
-PackageReport InspectPackage(const std::filesystem::path& package, bool verify,
-                             const WorkSettings& work = {});
+[[nodiscard]] PackageReport InspectPackage(const std::filesystem::path& package, bool verify,
+                                           const WorkSettings& work = {});

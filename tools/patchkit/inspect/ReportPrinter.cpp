@@ -60,11 +60,12 @@ std::string Right(const std::string& text, std::size_t width) {
 }
 
 // Sizes the report could not learn are negative.
-void SizeOrNull(JsonWriter& json, std::int64_t size) {
+// A size, or null where it is unknown (-1).
+void SizeField(JsonWriter& json, const char* key, std::int64_t size) {
     if (size >= 0) {
-        json.Number(static_cast<std::uint64_t>(size));
+        json.NumberField(key, static_cast<std::uint64_t>(size));
     } else {
-        json.Null();
+        json.NullField(key);
     }
 }
 
@@ -112,44 +113,33 @@ std::string SignerLines(const SignatureReport& signature) {
            '\n';
 }
 
-void NameOrNull(JsonWriter& json, const std::string& text) {
-    if (text.empty()) {
-        json.Null();
-    } else {
-        json.String(text);
-    }
-}
-
-void SignerJson(JsonWriter& json, const SignerDetails& signer) {
-    json.Key("signer");
+void SignerFields(JsonWriter& json, const SignerDetails& signer) {
     if (signer.certificateFound) {
         const CertificateDetails& certificate = signer.certificate;
+        json.Key("signer");
         json.BeginObject();
-        json.Key("subject");
-        json.String(certificate.subject);
-        json.Key("issuer");
-        json.String(certificate.issuer);
-        json.Key("serialNumber");
-        json.String(certificate.serialNumber);
-        json.Key("notBefore");
-        json.String(certificate.notBefore);
-        json.Key("notAfter");
-        json.String(certificate.notAfter);
+        json.StringField("subject", certificate.subject);
+        json.StringField("issuer", certificate.issuer);
+        json.StringField("serialNumber", certificate.serialNumber);
+        json.StringField("notBefore", certificate.notBefore);
+        json.StringField("notAfter", certificate.notAfter);
         json.EndObject();
     } else {
-        json.Null();
+        json.NullField("signer");
+    }
+    if (!signer.timestamped) {
+        json.NullField("timestamp");
+        return;
     }
     json.Key("timestamp");
-    if (signer.timestamped) {
-        json.BeginObject();
-        json.Key("time");
-        json.String(signer.timestamp.time);
-        json.Key("authoritySubject");
-        NameOrNull(json, signer.timestamp.authoritySubject);
-        json.EndObject();
+    json.BeginObject();
+    json.StringField("time", signer.timestamp.time);
+    if (signer.timestamp.authoritySubject.empty()) {
+        json.NullField("authoritySubject");
     } else {
-        json.Null();
+        json.StringField("authoritySubject", signer.timestamp.authoritySubject);
     }
+    json.EndObject();
 }
 
 std::string FindingLine(const Finding& finding) {
@@ -174,6 +164,74 @@ std::string Verdict(const PackageReport& report) {
     }
     return "The updater would not apply this package cleanly: " + std::to_string(errors) +
            (errors == 1 ? " error.\n" : " errors.\n");
+}
+
+void TrailerField(JsonWriter& json, const PackageReport& report) {
+    if (!report.trailerRead) {
+        json.NullField("trailer");
+        return;
+    }
+    const PackageTrailer& trailer = report.trailer;
+    json.Key("trailer");
+    json.BeginObject();
+    json.NumberField("archiveOffset", trailer.archiveOffset);
+    json.NumberField("packageVersion", trailer.packageVersion);
+    json.StringField("packageVersionShown", VersionShown(trailer.packageVersion));
+    json.NumberField("appliesToLocalVersion",
+                     static_cast<std::uint32_t>(trailer.packageVersion - 1));
+    json.StringField("appliesToLocalVersionShown", VersionShown(trailer.packageVersion - 1));
+    json.EndObject();
+}
+
+void SignatureField(JsonWriter& json, const SignatureReport& signature) {
+    json.Key("signature");
+    json.BeginObject();
+    json.BoolField("present", signature.present);
+    json.BoolField("sealed", signature.sealed);
+    if (signature.digestAlgorithm.empty()) {
+        json.NullField("digestAlgorithm");
+    } else {
+        json.StringField("digestAlgorithm", signature.digestAlgorithm);
+    }
+    if (signature.digest == SignatureReport::Digest::NotChecked) {
+        json.NullField("digestMatches");
+    } else {
+        json.BoolField("digestMatches", signature.digest == SignatureReport::Digest::Matches);
+    }
+    SignerFields(json, signature.signer);
+    json.EndObject();
+}
+
+void WriteEntry(JsonWriter& json, const EntryReport& entry, std::size_t number) {
+    const ArchiveEntry& archived = entry.archived;
+    json.BeginObject();
+    json.NumberField("number", number);
+    json.StringField("kind", KindName(entry.kind));
+    if (entry.nameDecodes) {
+        json.StringField("storedName", entry.storedName);
+    } else {
+        json.NullField("storedName");
+    }
+    json.StringField("storedNameBytes", HexBytes(archived.storedName));
+    json.StringField("writtenPath", entry.writtenPath);
+    json.NumberField("method", archived.method);
+    json.NumberField("compressedSize", archived.compressedSize);
+    json.NumberField("size", archived.size);
+    json.StringField("crc", Hex32(archived.crc));
+    json.EndObject();
+}
+
+void WriteFinding(JsonWriter& json, const Finding& finding) {
+    json.BeginObject();
+    json.StringField("severity", SeverityName(finding.severity));
+    json.StringField("code", finding.code);
+    if (finding.entry != 0) {
+        json.NumberField("entry", finding.entry);
+    } else {
+        json.NullField("entry");
+    }
+    json.StringField("message", finding.text);
+    json.EndObject();
 }
 
 } // namespace
@@ -233,105 +291,25 @@ std::string ReportAsText(const PackageReport& report) {
 std::string ReportAsJson(const PackageReport& report) {
     JsonWriter json;
     json.BeginObject();
-    json.Key("package");
-    json.String(report.package);
-    json.Key("fileSize");
-    SizeOrNull(json, report.fileLength);
-    json.Key("trailer");
-    if (report.trailerRead) {
-        const PackageTrailer& trailer = report.trailer;
-        json.BeginObject();
-        json.Key("archiveOffset");
-        json.Number(trailer.archiveOffset);
-        json.Key("packageVersion");
-        json.Number(trailer.packageVersion);
-        json.Key("packageVersionShown");
-        json.String(VersionShown(trailer.packageVersion));
-        json.Key("appliesToLocalVersion");
-        json.Number(static_cast<std::uint32_t>(trailer.packageVersion - 1));
-        json.Key("appliesToLocalVersionShown");
-        json.String(VersionShown(trailer.packageVersion - 1));
-        json.EndObject();
-    } else {
-        json.Null();
-    }
-    json.Key("signature");
-    const SignatureReport& signature = report.signature;
-    json.BeginObject();
-    json.Key("present");
-    json.Bool(signature.present);
-    json.Key("sealed");
-    json.Bool(signature.sealed);
-    json.Key("digest_algorithm");
-    if (signature.digestAlgorithm.empty()) {
-        json.Null();
-    } else {
-        json.String(signature.digestAlgorithm);
-    }
-    json.Key("digest_matches");
-    if (signature.digest == SignatureReport::Digest::NotChecked) {
-        json.Null();
-    } else {
-        json.Bool(signature.digest == SignatureReport::Digest::Matches);
-    }
-    SignerJson(json, signature.signer);
-    json.EndObject();
-    json.Key("archiveSize");
-    SizeOrNull(json, report.archiveLength);
-    json.Key("verified");
-    json.Bool(report.verified);
+    json.StringField("package", report.package);
+    SizeField(json, "fileSize", report.fileLength);
+    TrailerField(json, report);
+    SignatureField(json, report.signature);
+    SizeField(json, "archiveSize", report.archiveLength);
+    json.BoolField("verified", report.verified);
     json.Key("entries");
     json.BeginArray();
     for (std::size_t index = 0; index < report.entries.size(); ++index) {
-        const EntryReport& entry = report.entries[index];
-        const ArchiveEntry& archived = entry.archived;
-        json.BeginObject();
-        json.Key("number");
-        json.Number(index + 1);
-        json.Key("kind");
-        json.String(KindName(entry.kind));
-        json.Key("storedName");
-        if (entry.nameDecodes) {
-            json.String(entry.storedName);
-        } else {
-            json.Null();
-        }
-        json.Key("storedNameBytes");
-        json.String(HexBytes(archived.storedName));
-        json.Key("writtenPath");
-        json.String(entry.writtenPath);
-        json.Key("method");
-        json.Number(archived.method);
-        json.Key("compressedSize");
-        json.Number(archived.compressedSize);
-        json.Key("size");
-        json.Number(archived.size);
-        json.Key("crc");
-        json.String(Hex32(archived.crc));
-        json.EndObject();
+        WriteEntry(json, report.entries[index], index + 1);
     }
     json.EndArray();
     json.Key("findings");
     json.BeginArray();
     for (const Finding& finding : report.findings) {
-        json.BeginObject();
-        json.Key("severity");
-        json.String(SeverityName(finding.severity));
-        json.Key("code");
-        json.String(finding.code);
-        json.Key("entry");
-        if (finding.entry != 0) {
-            json.Number(finding.entry);
-        } else {
-            json.Null();
-        }
-        json.Key("message");
-        json.String(finding.text);
-        json.EndObject();
+        WriteFinding(json, finding);
     }
     json.EndArray();
-    json.Key("appliesCleanly");
-    json.Bool(report.AppliesCleanly());
+    json.BoolField("appliesCleanly", report.AppliesCleanly());
     json.EndObject();
     return json.Text();
 }

@@ -85,79 +85,72 @@ std::string DiffSummaryText(const DiffOutcome& outcome) {
     return text;
 }
 
-std::string DiffSummaryJson(const DiffOutcome& outcome) {
-    const ReleaseDiff& diff = *outcome.diff;
-    const EntryCounts counts = CountEntries(diff);
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("oldVersion");
-    json.Number(diff.oldVersion);
-    json.Key("newVersion");
-    json.Number(diff.newVersion);
+namespace {
+
+void EntriesField(JsonWriter& json, const ReleaseDiff& diff) {
     json.Key("entries");
     json.BeginArray();
     for (const SourceEntry& entry : diff.entries) {
         json.BeginObject();
-        json.Key("kind");
-        json.String(KindOf(entry));
-        json.Key("storedName");
-        json.String(NameOf(entry));
-        json.Key("bytes");
-        json.Number(entry.size);
+        json.StringField("kind", KindOf(entry));
+        json.StringField("storedName", NameOf(entry));
+        json.NumberField("bytes", entry.size);
         json.EndObject();
     }
     json.EndArray();
+}
+
+void CountsField(JsonWriter& json, const EntryCounts& counts) {
     json.Key("counts");
     json.BeginObject();
-    json.Key("folders");
-    json.Number(counts.folders);
-    json.Key("files");
-    json.Number(counts.files);
-    json.Key("paks");
-    json.Number(counts.paks);
-    json.Key("bytes");
-    json.Number(counts.bytes);
+    json.NumberField("folders", counts.folders);
+    json.NumberField("files", counts.files);
+    json.NumberField("paks", counts.paks);
+    json.NumberField("bytes", counts.bytes);
     json.EndObject();
+}
+
+void PakField(JsonWriter& json, const ReleaseDiff& diff) {
+    if (!diff.pakChanged) {
+        json.NullField("pak");
+        return;
+    }
     json.Key("pak");
-    if (diff.pakChanged) {
-        json.BeginObject();
-        json.Key("path");
-        json.String(diff.pakName);
-        json.Key("start");
-        json.Number(diff.pakStart);
-        json.Key("end");
-        json.Number(diff.pakEnd);
-        json.EndObject();
-    } else {
-        json.Null();
+    json.BeginObject();
+    json.StringField("path", diff.pakName);
+    json.NumberField("start", diff.pakStart);
+    json.NumberField("end", diff.pakEnd);
+    json.EndObject();
+}
+
+void CheckField(JsonWriter& json, const DiffOutcome& outcome) {
+    if (!outcome.checked) {
+        json.NullField("check");
+        return;
     }
-    json.Key("unchangedFiles");
-    json.Number(diff.unchangedFiles);
-    json.Key("unchangedBytes");
-    json.Number(diff.unchangedBytes);
-    json.Key("leftovers");
-    json.BeginArray();
-    for (const std::string& leftover : diff.leftovers) {
-        json.String(leftover);
-    }
-    json.EndArray();
-    json.Key(outcome.folder ? "folder" : "package");
-    json.String(outcome.output);
     json.Key("check");
-    if (outcome.checked) {
-        json.BeginObject();
-        json.Key("passed");
-        json.Bool(outcome.differences.empty());
-        json.Key("differences");
-        json.BeginArray();
-        for (const std::string& difference : outcome.differences) {
-            json.String(difference);
-        }
-        json.EndArray();
-        json.EndObject();
-    } else {
-        json.Null();
-    }
+    json.BeginObject();
+    json.BoolField("passed", outcome.differences.empty());
+    json.StringArrayField("differences", outcome.differences);
+    json.EndObject();
+}
+
+} // namespace
+
+std::string DiffSummaryJson(const DiffOutcome& outcome) {
+    const ReleaseDiff& diff = *outcome.diff;
+    JsonWriter json;
+    json.BeginObject();
+    json.NumberField("oldVersion", diff.oldVersion);
+    json.NumberField("newVersion", diff.newVersion);
+    EntriesField(json, diff);
+    CountsField(json, CountEntries(diff));
+    PakField(json, diff);
+    json.NumberField("unchangedFiles", diff.unchangedFiles);
+    json.NumberField("unchangedBytes", diff.unchangedBytes);
+    json.StringArrayField("leftovers", diff.leftovers);
+    json.StringField(outcome.folder ? "folder" : "package", outcome.output);
+    CheckField(json, outcome);
     json.EndObject();
     return json.Text();
 }

@@ -21,8 +21,9 @@ public:
     // Reads the first count bytes of both files; difference is the offset of the first byte that
     // differs, or count when none does. False, with a message naming the file, when either
     // cannot be read that far or the comparison was stopped.
-    bool FirstDifference(const std::filesystem::path& a, const std::filesystem::path& b,
-                         std::uint64_t count, std::uint64_t& difference, std::string& error);
+    [[nodiscard]] bool FirstDifference(const std::filesystem::path& a,
+                                       const std::filesystem::path& b, std::uint64_t count,
+                                       std::uint64_t& difference, std::string& error);
 
 private:
     bool Stopped() const { return m_stop != nullptr && *m_stop; }

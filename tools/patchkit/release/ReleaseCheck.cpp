@@ -28,7 +28,7 @@ public:
             m_message = text;
         }
     }
-    void ReportAndQuit(const std::wstring& text) override { WideToUtf8(text, m_message); }
+    void ReportAndQuit(const std::wstring& text) override { m_message = WideText(text); }
     void EnableFinish() override {}
     CClient_Mutex& ClientMutex() override { return m_mutex; }
     bool IsCancelled() override { return m_stop != nullptr && *m_stop; }
@@ -43,7 +43,7 @@ private:
 
 using Tree = std::map<std::string, SourceEntry>; // by key
 
-bool ReadTree(const fs::path& folder, Tree& tree, std::string& error) {
+[[nodiscard]] bool ReadTree(const fs::path& folder, Tree& tree, std::string& error) {
     std::vector<SourceEntry> entries;
     if (!CollectSourceFolder(folder, entries, error)) {
         return false;
@@ -55,7 +55,7 @@ bool ReadTree(const fs::path& folder, Tree& tree, std::string& error) {
 }
 
 // OLD under the names the updater would find on a Windows disk: every name in lower case.
-bool CopyAsWritten(const fs::path& from, const fs::path& to, std::string& error) {
+[[nodiscard]] bool CopyAsWritten(const fs::path& from, const fs::path& to, std::string& error) {
     std::vector<SourceEntry> entries;
     if (!CollectSourceFolder(from, entries, error)) {
         return false;
@@ -108,7 +108,7 @@ public:
                    std::vector<std::string>& differences)
         : m_request(request), m_comparer(comparer), m_differences(differences) {}
 
-    bool Compare(const Tree& updated, const Tree& wanted, std::string& error) {
+    [[nodiscard]] bool Compare(const Tree& updated, const Tree& wanted, std::string& error) {
         for (const auto& [key, entry] : wanted) {
             const auto found = updated.find(key);
             if (found == updated.end()) {
@@ -191,7 +191,8 @@ private:
         m_differences.push_back(DisplayPath(path) + ": " + text);
     }
 
-    bool CompareEntry(const SourceEntry& updated, const SourceEntry& wanted, std::string& error) {
+    [[nodiscard]] bool CompareEntry(const SourceEntry& updated, const SourceEntry& wanted,
+                                    std::string& error) {
         if (updated.directory != wanted.directory) {
             Report(wanted.path, std::string(wanted.directory ? "a folder" : "a file") +
                                     " in NEW, but a " + (updated.directory ? "folder" : "file") +
@@ -230,8 +231,8 @@ std::uint64_t BytesOf(const Tree& tree) {
     return bytes;
 }
 
-bool CheckCopy(const CheckRequest& request, std::vector<std::string>& differences,
-               std::string& error) {
+[[nodiscard]] bool CheckCopy(const CheckRequest& request, std::vector<std::string>& differences,
+                             std::string& error) {
     if (!CopyAsWritten(request.oldFolder, request.scratch, error)) {
         return false;
     }

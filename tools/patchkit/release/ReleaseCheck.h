@@ -26,5 +26,5 @@ struct CheckRequest {
 // version.ini by meaning (version and pak offset in effect). differences names each mismatch,
 // the engine's message among them when it stopped. False, with error, when the check itself
 // could not be carried out.
-bool CheckUpdate(const CheckRequest& request, std::vector<std::string>& differences,
-                 std::string& error);
+[[nodiscard]] bool CheckUpdate(const CheckRequest& request, std::vector<std::string>& differences,
+                               std::string& error);

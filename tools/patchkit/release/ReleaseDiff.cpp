@@ -27,7 +27,7 @@ public:
     void Add(const fs::path& path, const std::string& text) {
         Add(DisplayPath(path) + ": " + text);
     }
-    bool Any() const { return !m_text.empty(); }
+    [[nodiscard]] bool Any() const { return !m_text.empty(); }
     const std::string& Text() const { return m_text; }
 
 private:
@@ -38,7 +38,7 @@ bool IsPak(const SourceEntry& entry) {
     return !entry.directory && EntryKindOf(LowerCaseEntryName(entry.storedName)) == EntryKind::Pak;
 }
 
-bool ReadRelease(const fs::path& folder, Release& release, Refusals& refusals) {
+[[nodiscard]] bool ReadRelease(const fs::path& folder, Release& release, Refusals& refusals) {
     std::string error;
     if (!CollectSourceFolder(folder, release.entries, error)) {
         refusals.Add(error);
@@ -164,8 +164,8 @@ void CheckUnchangedPakOffset(const Release& oldRelease, const Release& newReleas
     }
 }
 
-bool CompareFiles(const std::vector<FilePair>& pairs, FileComparer& comparer, ReleaseDiff& diff,
-                  std::string& error) {
+[[nodiscard]] bool CompareFiles(const std::vector<FilePair>& pairs, FileComparer& comparer,
+                                ReleaseDiff& diff, std::string& error) {
     for (const FilePair& pair : pairs) {
         std::uint64_t difference = 0;
         if (!comparer.FirstDifference(pair.oldFile->path, pair.newFile->path, pair.newFile->size,
@@ -182,8 +182,9 @@ bool CompareFiles(const std::vector<FilePair>& pairs, FileComparer& comparer, Re
     return true;
 }
 
-bool FindChangedPaks(const std::vector<FilePair>& paks, FileComparer& comparer, ReleaseDiff& diff,
-                     std::vector<ChangedPak>& changed, std::string& error) {
+[[nodiscard]] bool FindChangedPaks(const std::vector<FilePair>& paks, FileComparer& comparer,
+                                   ReleaseDiff& diff, std::vector<ChangedPak>& changed,
+                                   std::string& error) {
     for (const FilePair& pair : paks) {
         const std::uint64_t common = std::min(pair.oldFile->size, pair.newFile->size);
         std::uint64_t difference = 0;
@@ -212,30 +213,19 @@ std::int64_t EffectivePakOffset(const fs::path& pak, std::int64_t recordedOffset
     return failure ? -1 : static_cast<std::int64_t>(length);
 }
 
-bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Finding>& remarks,
-                  std::string& error) {
-    diff = ReleaseDiff();
-    Refusals refusals;
-    Release oldRelease;
-    Release newRelease;
-    const bool oldRead = ReadRelease(request.oldFolder, oldRelease, refusals);
-    if (!ReadRelease(request.newFolder, newRelease, refusals) || !oldRead) {
-        error = refusals.Text();
-        return false;
-    }
-    diff.oldVersion = oldRelease.state.localVersion;
-    diff.newVersion = newRelease.state.localVersion;
-    const fs::path newState = request.newFolder / kLocalStateFileName;
-    if (diff.newVersion != diff.oldVersion + 1) {
-        refusals.Add(newState,
-                     "version " + std::to_string(diff.newVersion) + " is not OLD's " +
-                         std::to_string(diff.oldVersion) +
-                         " plus one; the updater applies a package one version ahead only");
-    }
+namespace {
 
+// The NEW entries that need comparing with OLD's before the diff knows whether they changed.
+struct Comparisons {
     std::vector<FilePair> files;
     std::vector<FilePair> paks;
-    std::uint64_t bytesToCompare = 0;
+    std::uint64_t bytes = 0;
+};
+
+// Sorts NEW's entries: new ones go into the package, those OLD has are compared, and what the
+// updater cannot express is refused.
+void ClassifyEntries(const Release& oldRelease, const Release& newRelease, ReleaseDiff& diff,
+                     Comparisons& comparisons, Refusals& refusals) {
     for (const SourceEntry& entry : newRelease.entries) {
         const SourceEntry* old = FindByKey(oldRelease, KeyOf(entry));
         if (old == nullptr) {
@@ -251,17 +241,21 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
                                          (old->directory ? "folder" : "file") +
                                          "; the updater cannot replace one by the other");
         } else if (IsPak(entry)) {
-            paks.push_back(FilePair{old, &entry});
-            bytesToCompare += std::min(old->size, entry.size);
+            comparisons.paks.push_back(FilePair{old, &entry});
+            comparisons.bytes += std::min(old->size, entry.size);
         } else if (!entry.directory && old->size != entry.size) {
             diff.entries.push_back(entry);
         } else if (!entry.directory) {
-            files.push_back(FilePair{old, &entry});
-            bytesToCompare += entry.size;
+            comparisons.files.push_back(FilePair{old, &entry});
+            comparisons.bytes += entry.size;
         }
     }
-    const std::vector<const SourceEntry*> leftovers = Leftovers(oldRelease, newRelease);
-    for (const SourceEntry* leftover : leftovers) {
+}
+
+// What OLD has and NEW lacks: refused, or with allowLeftovers a warning each.
+void NoteLeftovers(const DiffRequest& request, const Release& oldRelease, const Release& newRelease,
+                   ReleaseDiff& diff, std::vector<Finding>& remarks, Refusals& refusals) {
+    for (const SourceEntry* leftover : Leftovers(oldRelease, newRelease)) {
         diff.leftovers.push_back(DisplayPath(leftover->path));
         diff.leftoverKeys.push_back(KeyOf(*leftover));
         if (request.allowLeftovers) {
@@ -273,18 +267,12 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
                                          "(--allow-leftovers builds anyway)");
         }
     }
-    if (refusals.Any()) {
-        error = refusals.Text();
-        return false;
-    }
+}
 
-    FileComparer comparer(request.progress, request.stop);
-    comparer.ExpectBytes(bytesToCompare);
-    std::vector<ChangedPak> changedPaks;
-    if (!FindChangedPaks(paks, comparer, diff, changedPaks, error) ||
-        !CompareFiles(files, comparer, diff, error)) {
-        return false;
-    }
+// One changed pak becomes the pak entry; several cannot be expressed; none must keep the offset.
+void DecidePak(const Release& oldRelease, const Release& newRelease,
+               const std::vector<ChangedPak>& changedPaks, const fs::path& newState,
+               ReleaseDiff& diff, Refusals& refusals) {
     if (changedPaks.size() > 1) {
         for (const ChangedPak& pak : changedPaks) {
             refusals.Add(pak.files.newFile->path,
@@ -297,10 +285,11 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
     } else {
         CheckUnchangedPakOffset(oldRelease, newRelease, diff, newState, refusals);
     }
-    if (refusals.Any()) {
-        error = refusals.Text();
-        return false;
-    }
+}
+
+// Puts the entries in archive order and judges them as build would.
+[[nodiscard]] bool FinishEntries(const DiffRequest& request, ReleaseDiff& diff,
+                                 std::vector<Finding>& remarks, std::string& error) {
     if (diff.entries.empty()) {
         // The updater's ZIP reader cannot open an archive that holds nothing but its end record.
         error = DisplayPath(request.newFolder) +
@@ -324,9 +313,56 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
     return true;
 }
 
+[[nodiscard]] bool Refused(const Refusals& refusals, std::string& error) {
+    if (refusals.Any()) {
+        error = refusals.Text();
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Finding>& remarks,
+                  std::string& error) {
+    diff = ReleaseDiff();
+    Refusals refusals;
+    Release oldRelease;
+    Release newRelease;
+    const bool oldRead = ReadRelease(request.oldFolder, oldRelease, refusals);
+    if (!ReadRelease(request.newFolder, newRelease, refusals) || !oldRead) {
+        error = refusals.Text();
+        return false;
+    }
+    diff.oldVersion = oldRelease.state.localVersion;
+    diff.newVersion = newRelease.state.localVersion;
+    const fs::path newState = request.newFolder / kLocalStateFileName;
+    if (diff.newVersion != diff.oldVersion + 1) {
+        refusals.Add(newState,
+                     "version " + std::to_string(diff.newVersion) + " is not OLD's " +
+                         std::to_string(diff.oldVersion) +
+                         " plus one; the updater applies a package one version ahead only");
+    }
+    Comparisons comparisons;
+    ClassifyEntries(oldRelease, newRelease, diff, comparisons, refusals);
+    NoteLeftovers(request, oldRelease, newRelease, diff, remarks, refusals);
+    if (Refused(refusals, error)) {
+        return false;
+    }
+    FileComparer comparer(request.progress, request.stop);
+    comparer.ExpectBytes(comparisons.bytes);
+    std::vector<ChangedPak> changedPaks;
+    if (!FindChangedPaks(comparisons.paks, comparer, diff, changedPaks, error) ||
+        !CompareFiles(comparisons.files, comparer, diff, error)) {
+        return false;
+    }
+    DecidePak(oldRelease, newRelease, changedPaks, newState, diff, refusals);
+    return !Refused(refusals, error) && FinishEntries(request, diff, remarks, error);
+}
+
 namespace {
 
-bool PrepareEmptyFolder(const fs::path& folder, bool& created, std::string& error) {
+[[nodiscard]] bool PrepareEmptyFolder(const fs::path& folder, bool& created, std::string& error) {
     std::error_code failure;
     const bool exists = fs::exists(fs::symlink_status(folder, failure));
     if (exists && !(fs::is_directory(fs::symlink_status(folder, failure)) &&
@@ -343,8 +379,8 @@ bool PrepareEmptyFolder(const fs::path& folder, bool& created, std::string& erro
     return true;
 }
 
-bool WriteEntries(const ReleaseDiff& diff, const fs::path& newFolder, const fs::path& folder,
-                  std::string& error) {
+[[nodiscard]] bool WriteEntries(const ReleaseDiff& diff, const fs::path& newFolder,
+                                const fs::path& folder, std::string& error) {
     for (const SourceEntry& entry : diff.entries) {
         const fs::path target = folder / entry.path.lexically_relative(newFolder);
         std::error_code failure;
@@ -376,22 +412,25 @@ bool WriteUpdateFolder(const ReleaseDiff& diff, const fs::path& newFolder, const
     if (WriteEntries(diff, newFolder, folder, error)) {
         return true;
     }
-    RemoveUpdateFolder(folder, created);
+    static_cast<void>(RemoveUpdateFolder(folder, created)); // the write's failure is what counts
     return false;
 }
 
-void RemoveUpdateFolder(const fs::path& folder, bool created) {
-    std::error_code ignored;
+bool RemoveUpdateFolder(const fs::path& folder, bool created) {
+    std::error_code failure;
     if (created) {
-        fs::remove_all(folder, ignored);
-        return;
+        fs::remove_all(folder, failure);
+        return !failure;
     }
     std::vector<fs::path> children;
-    for (fs::directory_iterator item(folder, ignored); !ignored && item != fs::directory_iterator();
-         item.increment(ignored)) {
+    for (fs::directory_iterator item(folder, failure); !failure && item != fs::directory_iterator();
+         item.increment(failure)) {
         children.push_back(item->path());
     }
+    bool removed = !failure;
     for (const fs::path& child : children) {
-        fs::remove_all(child, ignored);
+        fs::remove_all(child, failure);
+        removed = removed && !failure;
     }
+    return removed;
 }

@@ -42,18 +42,22 @@ struct ReleaseDiff {
 // Compares the two releases. False, with every reason naming the file, when the updater could not
 // turn OLD into NEW with one package; notes and warnings (the leftovers when allowed, names written
 // in lower case) go to remarks. Reads both folders, writes nothing.
-bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Finding>& remarks,
-                  std::string& error);
+[[nodiscard]] bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff,
+                                std::vector<Finding>& remarks, std::string& error);
 
 // The version.ini pak offset that is in effect: the recorded one, or the pak's length when none is
 // (0 without a pak). -1 when the pak cannot be examined.
-std::int64_t EffectivePakOffset(const std::filesystem::path& pak, std::int64_t recordedOffset);
+[[nodiscard]] std::int64_t EffectivePakOffset(const std::filesystem::path& pak,
+                                              std::int64_t recordedOffset);
 
 // Writes the entries as an update folder for build --from: folders, files, and the pak slice as
 // the pak's whole content. The folder must not exist or be empty; created says whether it was
 // made. On failure, what was written is removed again.
-bool WriteUpdateFolder(const ReleaseDiff& diff, const std::filesystem::path& newFolder,
-                       const std::filesystem::path& folder, bool& created, std::string& error);
+[[nodiscard]] bool WriteUpdateFolder(const ReleaseDiff& diff,
+                                     const std::filesystem::path& newFolder,
+                                     const std::filesystem::path& folder, bool& created,
+                                     std::string& error);
 
 // Removes what WriteUpdateFolder wrote: the folder's contents, and the folder when it was made.
-void RemoveUpdateFolder(const std::filesystem::path& folder, bool created);
+// False when anything could not be removed.
+[[nodiscard]] bool RemoveUpdateFolder(const std::filesystem::path& folder, bool created);

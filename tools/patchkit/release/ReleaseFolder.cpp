@@ -70,3 +70,22 @@ bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std:
     }
     return true;
 }
+
+std::filesystem::path UnusedPathBeside(const std::filesystem::path& output, const char* suffix) {
+    namespace fs = std::filesystem;
+    fs::path base = output.lexically_normal();
+    if (!base.has_filename()) {
+        base = base.parent_path();
+    }
+    std::error_code failure;
+    if (base.empty() || base.filename() == "." || base.filename() == "..") {
+        base = fs::absolute(base, failure).lexically_normal().parent_path();
+    }
+    base += suffix;
+    fs::path candidate = base;
+    for (int number = 2; fs::exists(fs::symlink_status(candidate, failure)); ++number) {
+        candidate = base;
+        candidate += "-" + std::to_string(number);
+    }
+    return candidate;
+}

@@ -49,8 +49,12 @@ std::string ReadableText(const std::string& cp936) {
     return Cp936ToUtf8(cp936, utf8) ? utf8 : EscapedBytes(cp936);
 }
 
-void CheckMethod(const ArchiveEntry& entry, std::size_t number, std::vector<Finding>& findings) {
-    if (entry.Encrypted()) {
+void CheckHowStored(const ArchiveEntry& entry, std::size_t number, std::vector<Finding>& findings) {
+    if (entry.IsSymbolicLink()) {
+        AddFinding(findings, Severity::Error, "symbolic-link", number,
+                   "the archive marks it as a link, which the updater would write as a small "
+                   "file holding the link's target; only regular files and folders can be packed");
+    } else if (entry.Encrypted()) {
         AddFinding(findings, Severity::Error, "encrypted", number,
                    "it is encrypted, which the updater cannot read");
     } else if (entry.method != kStored && entry.method != kDeflated) {
@@ -90,7 +94,7 @@ void ExamineEntries(const std::vector<ArchiveEntry>& archived, std::vector<Entry
             AddFinding(findings, Severity::Note, "lower-cased", number,
                        "written as " + entry.writtenPath);
         }
-        CheckMethod(entry.archived, number, findings);
+        CheckHowStored(entry.archived, number, findings);
 
         if (entry.kind == EntryKind::Pak) {
             if (firstPak != 0) {

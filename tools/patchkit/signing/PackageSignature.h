@@ -28,10 +28,10 @@ struct SignatureEntry {
     CertificateEntry entry;
     std::string der;
 };
-bool ReadSignatureEntry(std::FILE* file, const PeImage& image, SignatureEntry& signature,
-                        std::string& problem);
+[[nodiscard]] bool ReadSignatureEntry(std::FILE* file, const PeImage& image,
+                                      SignatureEntry& signature, std::string& problem);
 
 // The Authenticode image hash: the file up to the certificate table, without the checksum field
 // and the security directory entry.
-bool ComputeImageHash(std::FILE* file, const PeImage& image, const std::string& algorithm,
-                      std::string& digest);
+[[nodiscard]] bool ComputeImageHash(std::FILE* file, const PeImage& image,
+                                    const std::string& algorithm, std::string& digest);

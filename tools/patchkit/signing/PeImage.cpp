@@ -22,8 +22,8 @@ constexpr std::int64_t kDirectoryCountField64 = 108;
 constexpr std::uint32_t kSecurityDirectory = 4;
 
 // Locates the security directory entry in the optional header, when it has one.
-bool ReadSecurityDirectory(std::FILE* file, std::int64_t optionalHeader,
-                           std::int64_t optionalHeaderSize, PeImage& image) {
+[[nodiscard]] bool ReadSecurityDirectory(std::FILE* file, std::int64_t optionalHeader,
+                                         std::int64_t optionalHeaderSize, PeImage& image) {
     unsigned char magic[2];
     if (optionalHeaderSize < 2) {
         return true; // no optional header, nothing a signature could be named in

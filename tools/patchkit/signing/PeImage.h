@@ -21,11 +21,11 @@ constexpr std::int64_t kChecksumSize = 4;
 
 // False when the first length bytes of the file are not a whole PE image, or when the security
 // directory names a certificate table that does not lie within the file behind the sections.
-bool ReadPeImage(std::FILE* file, std::int64_t length, PeImage& image);
+[[nodiscard]] bool ReadPeImage(std::FILE* file, std::int64_t length, PeImage& image);
 
 // Writes zeros over the security directory entry of an image being written to file, which then
 // claims no signature, and returns to the end of the file.
-bool ClearSecurityEntry(std::FILE* file, const PeImage& image);
+[[nodiscard]] bool ClearSecurityEntry(std::FILE* file, const PeImage& image);
 
 // One WIN_CERTIFICATE of the certificate table.
 struct CertificateEntry {
@@ -40,8 +40,8 @@ constexpr std::uint32_t kCertificateHeaderSize = 8;
 
 // Splits the table (its bytes, starting at the file offset tableOffset) into its entries. False
 // when an entry is shorter than its header or runs past the table.
-bool SplitCertificateTable(const std::string& table, std::uint32_t tableOffset,
-                           std::vector<CertificateEntry>& entries);
+[[nodiscard]] bool SplitCertificateTable(const std::string& table, std::uint32_t tableOffset,
+                                         std::vector<CertificateEntry>& entries);
 
 // The PE checksum, fed the file's bytes in order; the CheckSum field itself counts as zero.
 class PeChecksum {

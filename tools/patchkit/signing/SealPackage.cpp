@@ -2,6 +2,7 @@
 
 #include "base/ByteReading.h"
 #include "base/TextConversion.h"
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 #include "signing/PackageSignature.h"
 #include "signing/SignatureSeal.h"
@@ -34,9 +35,9 @@ std::size_t LastSignature(const std::string& bytes, std::size_t from, std::size_
 
 // The archive the updater copies out ends with the certificate table now. Its reader must still
 // settle on the archive's own end records.
-bool CheckEndRecordsStayFound(std::FILE* file, const PackageTrailer& trailer,
-                              std::int64_t trailerEnd, std::uint32_t tableOffset,
-                              const std::string& sealedTable, std::string& problem) {
+[[nodiscard]] bool CheckEndRecordsStayFound(std::FILE* file, const PackageTrailer& trailer,
+                                            std::int64_t trailerEnd, std::uint32_t tableOffset,
+                                            const std::string& sealedTable, std::string& problem) {
     const std::int64_t archiveStart = trailer.archiveOffset;
     const std::int64_t unsignedEnd = trailerEnd - kPackageTrailerSize;
     const std::int64_t sealedEnd =
@@ -100,8 +101,9 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
 }
 
 // The signed bytes unchanged, the new security directory entry, the sealed table, the checksum.
-bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedTable,
-                 const std::filesystem::path& temporary, const std::atomic<bool>* stop) {
+[[nodiscard]] bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedTable,
+                               const std::filesystem::path& temporary,
+                               const std::atomic<bool>* stop) {
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
     FileHandle out = OpenFile(temporary, "wb");
     if (!buffer || !out || !SeekFile(in, 0)) {
@@ -136,8 +138,8 @@ bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedT
 }
 
 // Everything short of writing: the sealed table, or why the package cannot be sealed.
-bool PrepareSeal(std::FILE* file, PeImage& image, SealResult& result, std::string& sealedTable,
-                 std::string& problem) {
+[[nodiscard]] bool PrepareSeal(std::FILE* file, PeImage& image, SealResult& result,
+                               std::string& sealedTable, std::string& problem) {
     const std::int64_t length = FileLength(file);
     if (length < 0) {
         problem = "cannot be read";
@@ -186,31 +188,31 @@ bool PrepareSeal(std::FILE* file, PeImage& image, SealResult& result, std::strin
 bool SealPackage(const std::filesystem::path& package, SealResult& result, std::string& error,
                  const std::atomic<bool>* stop) {
     const std::string name = DisplayPath(package);
-    std::filesystem::path temporary = package;
-    temporary += ".partial";
+    const std::filesystem::path temporary = PartialPathOf(package);
     PeImage image;
     std::string sealedTable;
     std::string problem;
-    {
-        FileHandle file = OpenFile(package, "rb");
-        if (!file) {
-            error = name + ": cannot be opened";
-            return false;
-        }
-        if (!PrepareSeal(file.get(), image, result, sealedTable, problem)) {
-            error = name + ": " + problem;
-            return false;
-        }
-        if (!WriteSealed(file.get(), image, sealedTable, temporary, stop)) {
-            RemoveFile(temporary);
-            error = stop != nullptr && *stop
-                        ? std::string("interrupted")
-                        : name + ": the sealed package cannot be written (is the disk full?)";
-            return false;
-        }
-    } // closed: Windows renames nothing over an open file
-    if (!ReplaceFileAtomically(temporary, package)) {
-        RemoveFile(temporary);
+    FileHandle file = OpenFile(package, "rb");
+    if (!file) {
+        error = name + ": cannot be opened";
+        return false;
+    }
+    if (!PrepareSeal(file.get(), image, result, sealedTable, problem)) {
+        error = name + ": " + problem;
+        return false;
+    }
+    const Replacement replaced = ReplaceFileThrough(temporary, package, [&] {
+        const bool written = WriteSealed(file.get(), image, sealedTable, temporary, stop);
+        file.reset(); // closed: Windows renames nothing over an open file
+        return written;
+    });
+    if (replaced == Replacement::NotWritten) {
+        error = stop != nullptr && *stop
+                    ? std::string("interrupted")
+                    : name + ": the sealed package cannot be written (is the disk full?)";
+        return false;
+    }
+    if (replaced == Replacement::NotReplaced) {
         error = name + ": cannot be replaced";
         return false;
     }

@@ -18,5 +18,5 @@ struct SealResult {
 // package untouched, when it is no signed package, is already sealed, or its sealed certificate
 // table would hide the archive's end record from the updater's ZIP reader.
 // Once *stop is true, sealing gives up at the next piece it copies, leaving the package as it was.
-bool SealPackage(const std::filesystem::path& package, SealResult& result, std::string& error,
-                 const std::atomic<bool>* stop = nullptr);
+[[nodiscard]] bool SealPackage(const std::filesystem::path& package, SealResult& result,
+                               std::string& error, const std::atomic<bool>* stop = nullptr);

@@ -14,7 +14,7 @@ struct SignedDigest {
 
 // Reads the digest from the signature's SpcIndirectDataContent. signature is a certificate
 // entry's data (the PKCS#7 ContentInfo, possibly padded). False when it cannot be parsed.
-bool ReadSignedDigest(const std::string& signature, SignedDigest& result);
+[[nodiscard]] bool ReadSignedDigest(const std::string& signature, SignedDigest& result);
 
 // Hashes with the algorithm of that name: "sha1", "sha256", "sha384", "sha512" or "md5".
 class Hasher {
@@ -26,8 +26,8 @@ public:
 
     // False when the algorithm is unavailable or the library fails.
     bool Ready() const;
-    bool Add(const unsigned char* bytes, std::size_t count);
-    bool Finish(std::string& digest);
+    [[nodiscard]] bool Add(const unsigned char* bytes, std::size_t count);
+    [[nodiscard]] bool Finish(std::string& digest);
 
 private:
     struct State;

@@ -21,7 +21,8 @@ struct DigestInfoFree {
 };
 
 // The DER of an ASN1_TYPE that holds a SEQUENCE.
-bool SequenceBytes(const ASN1_TYPE* value, const unsigned char*& bytes, long& length) {
+[[nodiscard]] bool SequenceBytes(const ASN1_TYPE* value, const unsigned char*& bytes,
+                                 long& length) {
     if (value == nullptr || value->type != V_ASN1_SEQUENCE || value->value.sequence == nullptr) {
         return false;
     }
@@ -32,7 +33,7 @@ bool SequenceBytes(const ASN1_TYPE* value, const unsigned char*& bytes, long& le
 
 } // namespace
 
-bool ReadSignedDigest(const std::string& signature, SignedDigest& result) {
+[[nodiscard]] bool ReadSignedDigest(const std::string& signature, SignedDigest& result) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(signature.data());
     std::unique_ptr<PKCS7, Pkcs7Free> p7(
         d2i_PKCS7(nullptr, &bytes, static_cast<long>(signature.size())));

@@ -18,7 +18,7 @@ struct MessageClose {
 };
 
 // The inner content of the PKCS#7 SignedData: the encoded SpcIndirectDataContent.
-bool ReadContent(const std::string& signature, std::vector<BYTE>& content) {
+[[nodiscard]] bool ReadContent(const std::string& signature, std::vector<BYTE>& content) {
     std::unique_ptr<void, MessageClose> message(
         CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
     DWORD size = 0;
@@ -57,7 +57,7 @@ const wchar_t* BcryptAlgorithm(const std::string& name) {
 
 } // namespace
 
-bool ReadSignedDigest(const std::string& signature, SignedDigest& result) {
+[[nodiscard]] bool ReadSignedDigest(const std::string& signature, SignedDigest& result) {
     std::vector<BYTE> content;
     if (!ReadContent(signature, content)) {
         return false;

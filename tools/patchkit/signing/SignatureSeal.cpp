@@ -28,7 +28,8 @@ struct Element {
 };
 
 // Reads the element at `at`, which must end by limit. Only definite lengths of up to 4 bytes.
-bool ReadElement(const std::string& der, std::size_t at, std::size_t limit, Element& element) {
+[[nodiscard]] bool ReadElement(const std::string& der, std::size_t at, std::size_t limit,
+                               Element& element) {
     if (limit > der.size() || at >= limit || limit - at < 2) {
         return false;
     }
@@ -60,7 +61,8 @@ bool ReadElement(const std::string& der, std::size_t at, std::size_t limit, Elem
 }
 
 // The children of a constructed element, in order; false when they do not fill it exactly.
-bool ReadChildren(const std::string& der, const Element parent, std::vector<Element>& children) {
+[[nodiscard]] bool ReadChildren(const std::string& der, const Element parent,
+                                std::vector<Element>& children) {
     children.clear();
     for (std::size_t at = parent.content; at < parent.end;) {
         Element child;
@@ -73,8 +75,8 @@ bool ReadChildren(const std::string& der, const Element parent, std::vector<Elem
     return true;
 }
 
-bool StartsWith(const std::string& der, const Element& element, const unsigned char* bytes,
-                std::size_t size) {
+[[nodiscard]] bool StartsWith(const std::string& der, const Element& element,
+                              const unsigned char* bytes, std::size_t size) {
     return element.end - element.start >= size &&
            std::memcmp(der.data() + element.start, bytes, size) == 0;
 }
@@ -82,7 +84,8 @@ bool StartsWith(const std::string& der, const Element& element, const unsigned c
 // The elements from the ContentInfo down to the signer, each the last child of the one before:
 // ContentInfo, [0], SignedData, SignerInfos, SignerInfo; then the unauthenticated attributes when
 // the signer has them.
-bool FindSignerPath(const std::string& der, std::vector<Element>& path, std::string& problem) {
+[[nodiscard]] bool FindSignerPath(const std::string& der, std::vector<Element>& path,
+                                  std::string& problem) {
     problem = "the signature is not a PKCS#7 SignedData in DER with one signer";
     path.clear();
     Element contentInfo;
@@ -123,7 +126,7 @@ bool FindSignerPath(const std::string& der, std::vector<Element>& path, std::str
     return true;
 }
 
-bool LastAttributeIsSeal(const std::string& der, const std::vector<Element>& path) {
+[[nodiscard]] bool LastAttributeIsSeal(const std::string& der, const std::vector<Element>& path) {
     if (path.back().tag != kUnauthenticatedAttributes) {
         return false;
     }

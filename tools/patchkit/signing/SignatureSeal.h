@@ -14,7 +14,7 @@
 
 // The signature's DER without the zeros that pad its certificate entry: data ends where the
 // outer length says. False when that length does not fit in data.
-bool TrimToDer(const std::string& data, std::string& der);
+[[nodiscard]] bool TrimToDer(const std::string& data, std::string& der);
 
 // Whether the signer's last unauthenticated attribute is a seal. signature is a certificate
 // entry's data: the PKCS#7 ContentInfo, possibly followed by padding. False also when the
@@ -24,6 +24,6 @@ bool IsSealed(const std::string& signature);
 // The signature with the seal attribute holding trailer appended to its signer: a DER encoding
 // whose length is a multiple of 8 and whose last 8 bytes are the trailer. False, with the reason,
 // when the signature is not a single-signer PKCS#7 SignedData in DER or is already sealed.
-bool SealSignature(const std::string& signature,
-                   const unsigned char (&trailer)[kPackageTrailerSize], std::string& sealed,
-                   std::string& problem);
+[[nodiscard]] bool SealSignature(const std::string& signature,
+                                 const unsigned char (&trailer)[kPackageTrailerSize],
+                                 std::string& sealed, std::string& problem);

@@ -8,15 +8,15 @@
 
 namespace {
 
-bool StartsLikeZipArchive(std::FILE* file, std::int64_t offset) {
+[[nodiscard]] bool StartsLikeZipArchive(std::FILE* file, std::int64_t offset) {
     unsigned char signature[4];
     return ReadAt(file, offset, signature, sizeof signature) &&
            (std::memcmp(signature, "PK\3\4", 4) == 0 || std::memcmp(signature, "PK\5\6", 4) == 0);
 }
 
 // The trailer ending at trailerEnd, when it points at an archive between the sections and itself.
-bool FindTrailer(std::FILE* file, std::int64_t endOfSections, std::int64_t trailerEnd,
-                 PackageTrailer& trailer) {
+[[nodiscard]] bool FindTrailer(std::FILE* file, std::int64_t endOfSections, std::int64_t trailerEnd,
+                               PackageTrailer& trailer) {
     unsigned char trailerBytes[kPackageTrailerSize];
     if (trailerEnd - endOfSections < kPackageTrailerSize ||
         !ReadAt(file, trailerEnd - kPackageTrailerSize, trailerBytes, sizeof trailerBytes)) {

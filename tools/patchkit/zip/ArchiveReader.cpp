@@ -91,7 +91,7 @@ ArchiveHandle OpenArchive(FileWindow& window) {
     return ArchiveHandle(unzOpen2_64("archive", &functions));
 }
 
-bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
+[[nodiscard]] bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
     unz_file_info64 info{};
     if (!ReadEntryRecord(archive, info, entry.storedName)) {
         return false;
@@ -99,6 +99,8 @@ bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
     entry.method = static_cast<std::uint32_t>(info.compression_method);
     entry.flags = static_cast<std::uint32_t>(info.flag);
     entry.crc = static_cast<std::uint32_t>(info.crc);
+    entry.madeBy = static_cast<std::uint16_t>(info.version);
+    entry.externalAttributes = static_cast<std::uint32_t>(info.external_fa);
     entry.compressedSize = info.compressed_size;
     entry.size = info.uncompressed_size;
     return true;

@@ -15,8 +15,18 @@ struct ArchiveEntry {
     std::uint32_t crc = 0;
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
+    std::uint16_t madeBy = 0; // "version made by": the high byte names the host
+    std::uint32_t externalAttributes = 0;
     std::string dataProblem; // after a verifying read: why the data does not come out right
     bool Encrypted() const { return (flags & 1) != 0; }
+    // Made on a Unix host with a link's mode in the upper half of the external attributes, as
+    // "zip -y" stores a link.
+    bool IsSymbolicLink() const {
+        constexpr std::uint16_t kUnixHost = 3;
+        constexpr std::uint32_t kFileType = 0170000;
+        constexpr std::uint32_t kLinkType = 0120000;
+        return madeBy >> 8 == kUnixHost && (externalAttributes >> 16 & kFileType) == kLinkType;
+    }
 };
 
 // The part of a file that holds a ZIP archive: the embedded archive of a package, or a whole
@@ -34,5 +44,6 @@ struct FileWindow {
 // CRC checked, on work.jobs threads, its bytes counted by work.progress. False, with the reason,
 // when the archive cannot be opened or its central directory cannot be walked to the end; entries
 // then holds those read before the damage.
-bool ReadArchiveEntries(FileWindow window, bool verify, std::vector<ArchiveEntry>& entries,
-                        std::string& error, const WorkSettings& work = {});
+[[nodiscard]] bool ReadArchiveEntries(FileWindow window, bool verify,
+                                      std::vector<ArchiveEntry>& entries, std::string& error,
+                                      const WorkSettings& work = {});

@@ -1,7 +1,7 @@
 #include "zip/ZipWriter.h"
 
-#include "platform/FileSystem.h"
 #include "base/TextConversion.h"
+#include "platform/FileSystem.h"
 
 #include <zlib.h>
 
@@ -46,8 +46,8 @@ private:
 };
 
 // Reads count bytes; a source that ends earlier changed since it was listed.
-bool ReadExactly(std::FILE* source, const std::string& sourceName, unsigned char* buffer,
-                 std::size_t count, std::string& error) {
+[[nodiscard]] bool ReadExactly(std::FILE* source, const std::string& sourceName,
+                               unsigned char* buffer, std::size_t count, std::string& error) {
     if (std::fread(buffer, 1, count, source) == count) {
         return true;
     }
@@ -56,8 +56,8 @@ bool ReadExactly(std::FILE* source, const std::string& sourceName, unsigned char
     return false;
 }
 
-bool OpenSource(const std::filesystem::path& path, std::uint64_t offset, FileHandle& source,
-                std::string& error) {
+[[nodiscard]] bool OpenSource(const std::filesystem::path& path, std::uint64_t offset,
+                              FileHandle& source, std::string& error) {
     source = OpenFile(path, "rb");
     if (!source) {
         error = DisplayPath(path) + ": cannot be opened";
@@ -70,7 +70,7 @@ bool OpenSource(const std::filesystem::path& path, std::uint64_t offset, FileHan
     return true;
 }
 
-bool Stopped(const std::atomic<bool>* stop, std::string& error) {
+[[nodiscard]] bool Stopped(const std::atomic<bool>* stop, std::string& error) {
     if (stop != nullptr && *stop) {
         error = "interrupted";
         return true;
@@ -99,7 +99,7 @@ struct ZipWriter::Block {
     bool failed = false;
     bool done = false; // under m_doneLock
 
-    bool Allocate(bool withDictionary) {
+    [[nodiscard]] bool Allocate(bool withDictionary) {
         input.reset(new (std::nothrow) unsigned char[inputSize]);
         if (withDictionary) {
             dictionary.reset(new (std::nothrow) unsigned char[kDictionarySize]);

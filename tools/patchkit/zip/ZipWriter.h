@@ -46,12 +46,12 @@ public:
     void ReportTo(Progress* progress) { m_progress = progress; }
 
     // name ends in "/".
-    bool AddDirectory(const std::string& name, std::string& error);
+    [[nodiscard]] bool AddDirectory(const std::string& name, std::string& error);
     // Reads exactly source.size bytes from source.offset; a file that changed meanwhile is an
     // error. A whole file (offset 0) must end there; a slice of a longer file need not.
-    bool AddFile(const SourceEntry& source, std::string& error);
+    [[nodiscard]] bool AddFile(const SourceEntry& source, std::string& error);
     // Writes what is still pending, the central directory and the end records.
-    bool Finish(std::string& error);
+    [[nodiscard]] bool Finish(std::string& error);
 
 private:
     struct Entry {
@@ -71,17 +71,17 @@ private:
 
     bool NeedsZip64(std::uint64_t value) const { return value >= m_limits.firstZip64Size; }
     std::uint16_t VersionNeeded(const Entry& entry) const;
-    bool WriteBytes(const void* bytes, std::size_t count, std::string& error);
-    bool MoveTo(std::uint64_t position, std::string& error);
-    bool WriteLocalHeader(const Entry& entry, std::string& error);
-    bool WriteCentralHeader(const Entry& entry, std::string& error);
-    bool WriteEndRecords(std::uint64_t directoryStart, std::uint64_t directorySize,
-                         std::string& error);
-    bool MakeRoom(std::string& error);
+    [[nodiscard]] bool WriteBytes(const void* bytes, std::size_t count, std::string& error);
+    [[nodiscard]] bool MoveTo(std::uint64_t position, std::string& error);
+    [[nodiscard]] bool WriteLocalHeader(const Entry& entry, std::string& error);
+    [[nodiscard]] bool WriteCentralHeader(const Entry& entry, std::string& error);
+    [[nodiscard]] bool WriteEndRecords(std::uint64_t directoryStart, std::uint64_t directorySize,
+                                       std::string& error);
+    [[nodiscard]] bool MakeRoom(std::string& error);
     void Submit(std::unique_ptr<Block> block);
-    bool WriteOldestBlock(std::string& error);
-    bool EndEntry(Entry& entry, std::string& error);
-    bool StoreAgain(Entry& entry, std::string& error);
+    [[nodiscard]] bool WriteOldestBlock(std::string& error);
+    [[nodiscard]] bool EndEntry(Entry& entry, std::string& error);
+    [[nodiscard]] bool StoreAgain(Entry& entry, std::string& error);
 
     std::FILE* m_file;
     std::int64_t m_archiveStart;
