@@ -1,5 +1,6 @@
 #include "FileSystem.h"
 
+#include "NameCase.h"
 #include "TextEncoding.h"
 
 #include <algorithm>
@@ -161,6 +162,47 @@ FileError OpenWideStream(const std::filesystem::path& path, const OpenMode& mode
     return FileError::None;
 }
 
+// The one name in folder that Windows would take for name; false when several would do.
+bool FindNameIgnoringCase(const std::filesystem::path& folder, const std::string& name,
+                          std::string& found) {
+    const std::string wanted = FoldedNameCase(name);
+    std::error_code error;
+    std::filesystem::directory_iterator item(folder.empty() ? "." : folder, error);
+    int matches = 0;
+    for (; !error && item != std::filesystem::directory_iterator(); item.increment(error)) {
+        const std::string candidate = item->path().filename().native();
+        if (FoldedNameCase(candidate) == wanted && ++matches == 1) {
+            found = candidate;
+        }
+    }
+    return matches <= 1;
+}
+
+// Windows finds an existing file or folder whatever the case of its letters. Each part of the
+// path that is not there as spelled is looked up in its folder; the parts below the first that
+// exists in no case stay as spelled. False when two existing names differ only in case, since
+// Windows could not hold both and either could be meant.
+bool ResolveNameCase(std::filesystem::path& hostPath) {
+    std::filesystem::path resolved;
+    bool searching = true;
+    for (const std::filesystem::path& part : hostPath) {
+        std::error_code error;
+        if (searching && !part.empty() && part != "." && part != ".." &&
+            !std::filesystem::exists(std::filesystem::symlink_status(resolved / part, error))) {
+            std::string found;
+            if (!FindNameIgnoringCase(resolved, part.native(), found)) {
+                return false;
+            }
+            searching = !found.empty();
+            resolved /= searching ? std::filesystem::path(found) : part;
+            continue;
+        }
+        resolved /= part;
+    }
+    hostPath = resolved;
+    return true;
+}
+
 bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostPath) {
     std::string utf8;
     if (!Cp936ToUtf8(cp936Path, utf8)) {
@@ -169,7 +211,7 @@ bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostP
     // Windows separates at a backslash too; in UTF-8 no byte of a longer character is one.
     std::replace(utf8.begin(), utf8.end(), '\\', '/');
     hostPath = utf8;
-    return true;
+    return ResolveNameCase(hostPath);
 }
 
 FileError OpenNarrowStream(const std::string& cp936Path, const OpenMode& mode, FileHandle& file) {

@@ -6,6 +6,7 @@
 #include "InterruptWatcher.h"
 #include "ProgressDisplay.h"
 #include "ReleaseCheck.h"
+#include "ReleaseFolder.h"
 #include "ReportPrinter.h"
 #include "RunPatch.h"
 #include "SealPackage.h"
@@ -125,6 +126,16 @@ int RunApply(const fs::path& package, const fs::path& gameFolder) {
     const fs::path packagePath = fs::absolute(package, failure);
     if (failure) {
         PrintError(DisplayPath(package) + ": cannot be located");
+        return 1;
+    }
+    // The updater would find either of two names that differ only in case; the player's folder
+    // is not guessed at.
+    const std::vector<std::string> clashes = NamesDifferingOnlyInCase(gameFolder);
+    if (!clashes.empty()) {
+        for (const std::string& clash : clashes) {
+            PrintError(clash + "; Windows holds only one of them: rename or remove one");
+        }
+        PrintError("nothing written");
         return 1;
     }
     fs::current_path(gameFolder, failure);

@@ -1,6 +1,7 @@
 #include "ReportPrinter.h"
 
 #include "JsonWriter.h"
+#include "TextConversion.h"
 
 #include <cstdio>
 
@@ -35,16 +36,6 @@ std::string MethodName(std::uint32_t method) {
 std::string Hex32(std::uint32_t value) {
     char text[9];
     std::snprintf(text, sizeof text, "%08x", value);
-    return text;
-}
-
-std::string HexBytes(const std::string& bytes) {
-    std::string text;
-    for (const char byte : bytes) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(byte));
-        text += pair;
-    }
     return text;
 }
 
@@ -230,7 +221,7 @@ std::string ReportAsJson(const PackageReport& report) {
             json.Null();
         }
         json.Key("storedNameBytes");
-        json.String(HexBytes(archived.storedName));
+        json.String(HexText(archived.storedName));
         json.Key("writtenPath");
         json.String(entry.writtenPath);
         json.Key("method");

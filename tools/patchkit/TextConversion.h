@@ -13,3 +13,8 @@ bool WideToUtf8(const std::wstring& wide, std::string& utf8);
 bool PathToUtf8(const std::filesystem::path& path, std::string& utf8);
 // For messages: the path as well as it can be shown.
 std::string DisplayPath(const std::filesystem::path& path);
+
+// Bytes as lower-case hexadecimal digits (digests as sha256sum prints them), and back; false for
+// text that is not an even number of hexadecimal digits.
+std::string HexText(const std::string& bytes);
+bool BytesOfHexText(const std::string& hex, std::string& bytes);
