@@ -24,8 +24,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 bool IsTerminal(std::FILE* stream) {
 #ifdef _WIN32
     return _isatty(_fileno(stream)) != 0;
@@ -37,6 +35,8 @@ bool IsTerminal(std::FILE* stream) {
 void PrintError(const std::string& text) {
     std::fprintf(stderr, "patchkit: %s\n", text.c_str());
 }
+
+namespace {
 
 // The comparisons report the bytes done so far, from 0 again in each phase; the display counts
 // what each report adds.

@@ -97,6 +97,7 @@ bool ReadRelease(const fs::path& folder, Release& release, Refusals& refusals) {
         refusals.Add(folder / kLocalStateFileName, "missing, or holds no valid version");
         return false;
     }
+    release.statePath = stateEntry->path;
     release.entries.erase(stateEntry);
     for (std::size_t index = 0; index < release.entries.size(); ++index) {
         const SourceEntry& entry = release.entries[index];

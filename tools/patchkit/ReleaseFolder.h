@@ -42,6 +42,7 @@ private:
 // A release's game folder as the updater finds it on a Windows disk.
 struct Release {
     LocalState state;
+    std::filesystem::path statePath;  // its version.ini
     std::vector<SourceEntry> entries; // without the root version.ini
     std::map<std::string, std::size_t> byKey;
 };

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "IdentityCommands.h"
 
 #include <CLI/CLI.hpp>
 
@@ -26,6 +27,8 @@ const char* const kUsage =
     "       patchkit diff --old DIR --new DIR (--folder OUT_DIR | --stub STUB.exe -o OUT.exe\n"
     "                     [--level 0-9] [--replace]) [--check] [--allow-leftovers] [--json]\n"
     "                     [--jobs N] [--quiet]\n"
+    "       patchkit manifest RELEASE_DIR -o MANIFEST.json [--sha256sums FILE] [--jobs N]\n"
+    "       patchkit verify --game DIR --manifest MANIFEST.json... [--json] [--jobs N]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
@@ -163,10 +166,12 @@ int Run(int argc, const char* const* argv) {
     diff->add_flag("--json", diffCommand.json, "Give the summary as one JSON document");
     AddWorkOptions(*diff, diffCommand.build.work.jobs, diffCommand.quiet);
 
+    IdentityCommands identity(app);
+
     const bool knownCommand =
         argc > 1 &&
         (build->check_name(argv[1]) || seal->check_name(argv[1]) || inspect->check_name(argv[1]) ||
-         apply->check_name(argv[1]) || diff->check_name(argv[1]));
+         apply->check_name(argv[1]) || diff->check_name(argv[1]) || identity.Knows(argv[1]));
     if (argc > 1 && argv[1][0] != '-' && !knownCommand) {
         std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
         return 2;
@@ -180,6 +185,9 @@ int Run(int argc, const char* const* argv) {
         return 2;
     }
 
+    if (identity.Parsed()) {
+        return identity.Run();
+    }
     if (build->parsed()) {
         request.stub = PathFromArgument(stub);
         request.fromFolder = folder.empty() ? fs::path() : PathFromArgument(folder);
