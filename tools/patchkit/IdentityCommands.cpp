@@ -1,6 +1,7 @@
 #include "IdentityCommands.h"
 
 #include "Commands.h"
+#include "GameRepair.h"
 #include "GameVerification.h"
 #include "InterruptWatcher.h"
 #include "ProgressDisplay.h"
@@ -116,11 +117,53 @@ int RunVerify(const VerifyCommand& command) {
     return verification.Exact() ? kExact : kDiffers;
 }
 
+int RunRepair(RepairRequest request, bool json, bool quiet) {
+    ProgressDisplay progress(stderr, !quiet && IsTerminal(stderr));
+    request.work.progress = &progress;
+    std::atomic<bool> interrupted{false};
+    InterruptWatcher watcher([&interrupted] { interrupted = true; });
+    request.stop = &interrupted;
+    RepairOutcome outcome;
+    std::string error;
+    const bool repaired = RepairGame(request, outcome, error);
+    if (!repaired) {
+        for (const RepairAction& action : outcome.actions) {
+            PrintError("done before that: " + action.path);
+        }
+        PrintError((outcome.actions.empty() ? "nothing changed:\n" : "stopped:\n") + error);
+        return 1;
+    }
+    const std::string report = json ? RepairJson(outcome) : RepairText(outcome);
+    std::fputs(report.c_str(), stdout);
+    return 0;
+}
+
 } // namespace
 
 IdentityCommands::IdentityCommands(CLI::App& app) {
     AddManifest(app);
     AddVerify(app);
+    AddRepair(app);
+}
+
+void IdentityCommands::AddRepair(CLI::App& app) {
+    m_repair = app.add_subcommand(
+        "repair", "Bring a game folder to exactly a release: copy what is missing or differs, cut "
+                  "back a pak that runs longer, write version.ini last. Run again after an "
+                  "interruption, it ends with the release. Exit 0 when done, 1 when refused.");
+    m_repair->add_option("--game", m_game, "The game folder")
+        ->required()
+        ->check(CLI::ExistingDirectory)
+        ->type_name("DIR");
+    m_repair->add_option("--release", m_release, "The release's game folder, with version.ini")
+        ->required()
+        ->check(CLI::ExistingDirectory)
+        ->type_name("RELEASE_DIR");
+    m_repair->add_flag("--dry-run", m_dryRun, "Say what would be done, changing nothing");
+    m_repair->add_flag("--remove-extra", m_removeExtra,
+                       "Remove what the release does not have (otherwise listed and kept)");
+    m_repair->add_flag("--json", m_json, "Give the report as one JSON document");
+    AddWork(*m_repair, m_jobs, m_quiet);
 }
 
 void IdentityCommands::AddManifest(CLI::App& app) {
@@ -162,11 +205,11 @@ void IdentityCommands::AddVerify(CLI::App& app) {
 }
 
 bool IdentityCommands::Knows(const std::string& name) const {
-    return m_manifest->check_name(name) || m_verify->check_name(name);
+    return m_manifest->check_name(name) || m_verify->check_name(name) || m_repair->check_name(name);
 }
 
 bool IdentityCommands::Parsed() const {
-    return m_manifest->parsed() || m_verify->parsed();
+    return m_manifest->parsed() || m_verify->parsed() || m_repair->parsed();
 }
 
 int IdentityCommands::Run() const {
@@ -174,6 +217,15 @@ int IdentityCommands::Run() const {
         return RunManifest(PathOf(m_release), PathOf(m_output),
                            m_sha256sums.empty() ? fs::path() : PathOf(m_sha256sums), m_jobs,
                            m_quiet);
+    }
+    if (m_repair->parsed()) {
+        RepairRequest request;
+        request.game = PathOf(m_game);
+        request.release = PathOf(m_release);
+        request.dryRun = m_dryRun;
+        request.removeExtra = m_removeExtra;
+        request.work.jobs = m_jobs;
+        return RunRepair(request, m_json, m_quiet);
     }
     VerifyCommand command;
     command.game = PathOf(m_game);

@@ -20,9 +20,11 @@ public:
 private:
     void AddManifest(CLI::App& app);
     void AddVerify(CLI::App& app);
+    void AddRepair(CLI::App& app);
 
     CLI::App* m_manifest = nullptr;
     CLI::App* m_verify = nullptr;
+    CLI::App* m_repair = nullptr;
 
     std::string m_release;
     std::string m_output;
@@ -30,6 +32,8 @@ private:
     std::string m_game;
     std::vector<std::string> m_manifests;
     bool m_json = false;
+    bool m_dryRun = false;
+    bool m_removeExtra = false;
     unsigned m_jobs = 0;
     bool m_quiet = false;
 };

@@ -44,7 +44,7 @@ bool WrittenPathUnder(const std::filesystem::path& folder, const SourceEntry& en
 }
 
 bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std::uint64_t size,
-                   const std::filesystem::path& to, std::string& error) {
+                   const std::filesystem::path& to, std::string& error, bool toDisk) {
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
     FileHandle source = OpenFile(from, "rb");
     if (!buffer || !source || !SeekFile(source.get(), static_cast<std::int64_t>(offset))) {
@@ -69,7 +69,7 @@ bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std:
         }
         remaining -= piece;
     }
-    if (!CloseWrittenFile(target)) {
+    if ((toDisk && !FlushFileToDisk(target.get())) || !CloseWrittenFile(target)) {
         error = DisplayPath(to) + ": cannot be written (is the disk full?)";
         return false;
     }

@@ -22,10 +22,11 @@ bool IsLocalStateEntry(const SourceEntry& entry);
 bool WrittenPathUnder(const std::filesystem::path& folder, const SourceEntry& entry,
                       std::filesystem::path& path);
 
-// Creates to (or truncates it) with size bytes of from, starting at offset. False, with a message
-// naming the file, when from ends earlier or a read or write fails.
+// Creates to (or truncates it) with size bytes of from, starting at offset; with toDisk, the bytes
+// have reached the disk when it returns. False, with a message naming the file, when from ends
+// earlier or a read or write fails.
 bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std::uint64_t size,
-                   const std::filesystem::path& to, std::string& error);
+                   const std::filesystem::path& to, std::string& error, bool toDisk = false);
 
 // Every reason to refuse, one per line, so a publisher sees them all at once.
 class Refusals {

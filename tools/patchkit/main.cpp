@@ -29,6 +29,8 @@ const char* const kUsage =
     "                     [--jobs N] [--quiet]\n"
     "       patchkit manifest RELEASE_DIR -o MANIFEST.json [--sha256sums FILE] [--jobs N]\n"
     "       patchkit verify --game DIR --manifest MANIFEST.json... [--json] [--jobs N]\n"
+    "       patchkit repair --game DIR --release RELEASE_DIR [--dry-run] [--remove-extra] "
+    "[--json]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
