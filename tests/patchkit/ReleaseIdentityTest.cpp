@@ -32,6 +32,55 @@ void MakeRelease(const fs::path& folder, std::uint32_t version, const std::strin
     ASSERT_TRUE(fs::create_directories(folder / "Empty"));
 }
 
+// Copies of a release as players' disks hold them, and what verify says of each.
+struct DamagedCopy {
+    const char* name;
+    std::function<void(const fs::path&)> change;
+    const char* kind; // nullptr: still the release
+};
+
+std::vector<DamagedCopy> DamagedCopies() {
+    const auto append = [](const fs::path& file, const std::string& bytes) {
+        PutFile(file, testsupport::ReadBinaryFile(file) + bytes);
+    };
+    return {
+        {"flipped byte",
+         [](const fs::path& game) {
+             std::string data = testsupport::ReadBinaryFile(game / "Data/Field.dat");
+             data[12345] ^= 0x10;
+             PutFile(game / "Data/Field.dat", data);
+         },
+         "\"kind\": \"changed\""},
+        {"missing file", [](const fs::path& game) { fs::remove(game / "Data/Field.dat"); },
+         "\"kind\": \"missing\""},
+        {"extra file", [](const fs::path& game) { PutFile(game / "Data/new.txt", "x"); },
+         "\"kind\": \"extra\""},
+        {"case only",
+         [](const fs::path& game) {
+             fs::rename(game / "Data", game / "data");
+             fs::rename(game / "data/Field.dat", game / "data/FIELD.DAT");
+             fs::create_directory(game / "patch"); // the updater's, left empty
+         },
+         nullptr},
+        {"pak with a tail",
+         [append](const fs::path& game) { append(game / "res.pak", "tail of a run"); },
+         "\"kind\": \"pakTail\""},
+        {"pak cut short",
+         [](const fs::path& game) { fs::resize_file(game / "res.pak", kPakSize - 2000); },
+         "\"kind\": \"pakShort\""},
+        {"pak changed before its offset",
+         [](const fs::path& game) {
+             std::string pak = testsupport::ReadBinaryFile(game / "res.pak");
+             pak[10] ^= 1;
+             PutFile(game / "res.pak", pak);
+         },
+         "\"kind\": \"pakChangedBeforeOffset\""},
+        {"wrong version.ini",
+         [](const fs::path& game) { PutFile(game / "version.ini", "3186\r\n299000\r\n"); },
+         "\"kind\": \"versionDiffers\""},
+    };
+}
+
 class ReleaseIdentityTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -86,51 +135,7 @@ TEST_F(ReleaseIdentityTest, ManifestRefusesWhatNoReleaseCanBe) {
 }
 
 TEST_F(ReleaseIdentityTest, VerifyNamesEachWayACopyDiffers) {
-    struct Case {
-        const char* name;
-        std::function<void(const fs::path&)> change;
-        const char* kind; // nullptr: still the release
-    };
-    const auto append = [](const fs::path& file, const std::string& bytes) {
-        PutFile(file, testsupport::ReadBinaryFile(file) + bytes);
-    };
-    const std::vector<Case> cases = {
-        {"flipped byte",
-         [](const fs::path& game) {
-             std::string data = testsupport::ReadBinaryFile(game / "Data/Field.dat");
-             data[12345] ^= 0x10;
-             PutFile(game / "Data/Field.dat", data);
-         },
-         "\"kind\": \"changed\""},
-        {"missing file", [](const fs::path& game) { fs::remove(game / "Data/Field.dat"); },
-         "\"kind\": \"missing\""},
-        {"extra file", [](const fs::path& game) { PutFile(game / "Data/new.txt", "x"); },
-         "\"kind\": \"extra\""},
-        {"case only",
-         [](const fs::path& game) {
-             fs::rename(game / "Data", game / "data");
-             fs::rename(game / "data/Field.dat", game / "data/FIELD.DAT");
-             fs::create_directory(game / "patch"); // the updater's, left empty
-         },
-         nullptr},
-        {"pak with a tail",
-         [&append](const fs::path& game) { append(game / "res.pak", "tail of a run"); },
-         "\"kind\": \"pakTail\""},
-        {"pak cut short",
-         [](const fs::path& game) { fs::resize_file(game / "res.pak", kPakSize - 2000); },
-         "\"kind\": \"pakShort\""},
-        {"pak changed before its offset",
-         [](const fs::path& game) {
-             std::string pak = testsupport::ReadBinaryFile(game / "res.pak");
-             pak[10] ^= 1;
-             PutFile(game / "res.pak", pak);
-         },
-         "\"kind\": \"pakChangedBeforeOffset\""},
-        {"wrong version.ini",
-         [](const fs::path& game) { PutFile(game / "version.ini", "3186\r\n299000\r\n"); },
-         "\"kind\": \"versionDiffers\""},
-    };
-    for (const Case& test : cases) {
+    for (const DamagedCopy& test : DamagedCopies()) {
         SCOPED_TRACE(test.name);
         const Outcome verified = VerifyCopy(test.change);
         EXPECT_EQ(verified.exitCode, test.kind == nullptr ? 0 : 1) << verified.out << verified.err;
@@ -140,6 +145,54 @@ TEST_F(ReleaseIdentityTest, VerifyNamesEachWayACopyDiffers) {
             EXPECT_TRUE(Contains(verified.out, "\"exact\": true")) << verified.out;
         }
     }
+}
+
+TEST_F(ReleaseIdentityTest, RepairBringsEachDamagedCopyBackToTheRelease) {
+    for (const DamagedCopy& test : DamagedCopies()) {
+        SCOPED_TRACE(test.name);
+        VerifyCopy(test.change);
+        const auto before = TreeOf("game");
+        const Outcome planned = Patchkit("repair --game game --release release --dry-run");
+        EXPECT_EQ(planned.exitCode, 0) << planned.err;
+        EXPECT_TRUE(TreeOf("game") == before) << "a dry run changed the game folder";
+        const Outcome repaired =
+            Patchkit("repair --game game --release release --remove-extra --json");
+        EXPECT_EQ(repaired.exitCode, 0) << repaired.out << repaired.err;
+        const Outcome verified = Patchkit("verify --game game --manifest release.json");
+        EXPECT_EQ(verified.exitCode, 0) << verified.out;
+    }
+}
+
+TEST_F(ReleaseIdentityTest, RepairKeepsExtrasUnlessAskedAndRefusesWhatItCannotDoSafely) {
+    fs::copy("release", "game", fs::copy_options::recursive);
+    ASSERT_TRUE(PutFile("game/saves/slot1.dat", "the player's"));
+    fs::remove("game/Data/Field.dat");
+    Outcome repaired = Patchkit("repair --game game --release release");
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.err;
+    EXPECT_TRUE(Contains(repaired.out, "kept saves")) << repaired.out;
+    EXPECT_EQ(testsupport::ReadBinaryFile("game/saves/slot1.dat"), "the player's");
+    EXPECT_TRUE(fs::exists("game/Data/Field.dat"));
+
+    // A folder in a file's place holds what the release does not know of.
+    fs::remove("game/Data/Field.dat");
+    ASSERT_TRUE(PutFile("game/Data/Field.dat/inside.txt", "x"));
+    const auto before = TreeOf("game");
+    repaired = Patchkit("repair --game game --release release");
+    EXPECT_EQ(repaired.exitCode, 1);
+    EXPECT_TRUE(Contains(repaired.err, "--remove-extra")) << repaired.err;
+    EXPECT_TRUE(TreeOf("game") == before);
+
+    ASSERT_TRUE(fs::create_directory("game/Release"));
+    fs::copy("release", "game/Release", fs::copy_options::recursive);
+    repaired = Patchkit("repair --game game --release game/Release");
+    EXPECT_EQ(repaired.exitCode, 1);
+    EXPECT_TRUE(Contains(repaired.err, "inside the other")) << repaired.err;
+    fs::remove_all("game/Release");
+
+    ASSERT_TRUE(fs::create_directory("game/DATA"));
+    repaired = Patchkit("repair --game game --release release --remove-extra");
+    EXPECT_EQ(repaired.exitCode, 1);
+    EXPECT_TRUE(Contains(repaired.err, "differ only in case")) << repaired.err;
 }
 
 TEST_F(ReleaseIdentityTest, VerifyWithSeveralManifestsSaysWhichReleaseTheFolderIs) {

@@ -61,32 +61,39 @@ private:
     }
 
     // Where an entry goes: where the game has it, or below the deepest folder of its path that
-    // the game has, in whatever case, under the names the updater writes.
-    fs::path TargetOf(const std::string& key) const {
+    // the game has, in whatever case, under the names the release spells.
+    fs::path TargetOf(const std::string& key, const std::string& releaseName) const {
         const auto existing = m_paths.find(key);
         if (existing != m_paths.end()) {
             return existing->second;
         }
         fs::path target = m_request.game;
-        std::string rest = key;
-        for (std::size_t slash = key.rfind('/'); slash != std::string::npos;
-             slash = slash == 0 ? std::string::npos : key.rfind('/', slash - 1)) {
+        std::size_t parts = 0; // of the key found in the game
+        for (std::size_t slash = key.find('/'); slash != std::string::npos;
+             slash = key.find('/', slash + 1)) {
             const auto found = m_paths.find(key.substr(0, slash));
-            if (found != m_paths.end()) {
-                target = found->second;
-                rest = key.substr(slash + 1);
+            if (found == m_paths.end()) {
                 break;
             }
+            target = found->second;
+            ++parts;
         }
-        std::string utf8;
-        Cp936ToUtf8(rest, utf8);
-        return target / fs::u8path(utf8);
+        // "/" is never part of a double-byte character: the names have the same parts.
+        for (const fs::path& part : fs::u8path(releaseName)) {
+            if (parts == 0) {
+                target /= part;
+            } else {
+                --parts;
+            }
+        }
+        return target;
     }
 
     bool PlanFor(const Difference& difference, std::string& error) {
-        const fs::path target = difference.gamePath.empty() && difference.wanted != nullptr
-                                    ? TargetOf(difference.wanted->key)
-                                    : difference.gamePath;
+        const fs::path target =
+            difference.gamePath.empty() && difference.wanted != nullptr
+                ? TargetOf(difference.wanted->key, difference.wanted->releaseName)
+                : difference.gamePath;
         switch (difference.kind) {
         case DifferenceKind::Extra: {
             std::string name;
@@ -136,7 +143,8 @@ private:
                 return; // one rewrite mends every difference of version.ini
             }
         }
-        Add(RepairStep::WriteLocalState, difference, TargetOf(kLocalStateFileName));
+        Add(RepairStep::WriteLocalState, difference,
+            TargetOf(kLocalStateFileName, kLocalStateFileName));
     }
 
     const RepairRequest& m_request;
