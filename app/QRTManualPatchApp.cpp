@@ -7,8 +7,8 @@
 #include <cwchar>
 #include <iterator>
 
-#include "Messages.h"
 #include "QRTManualPatchDlg.h"
+#include "engine/Messages.h"
 
 CQRTManualPatchApp theApp;
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <iterator>
 
-#include "Messages.h"
-#include "RunPatch.h"
+#include "engine/Messages.h"
+#include "engine/RunPatch.h"
 #include "resource.h"
 
 CQRTManualPatchDlg* g_pPatchDlg = nullptr;

@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "ClientMutex.h"
 #include "ExitCode.h"
-#include "PatchView.h"
+#include "engine/PatchView.h"
+#include "platform/ClientMutex.h"
 
 // The progress dialog: the program's only window, and the PatchView the worker thread drives.
 class CQRTManualPatchDlg : public PatchView {

@@ -1,12 +1,12 @@
-#include "ApplyPackage.h"
+#include "engine/ApplyPackage.h"
 
-#include "ClientMutex.h"
-#include "EntryName.h"
-#include "EntryRecord.h"
-#include "FileSystem.h"
-#include "PatchView.h"
-#include "Report.h"
-#include "VersionLabels.h"
+#include "engine/PatchView.h"
+#include "engine/Report.h"
+#include "engine/VersionLabels.h"
+#include "package/EntryName.h"
+#include "package/EntryRecord.h"
+#include "platform/ClientMutex.h"
+#include "platform/FileSystem.h"
 
 #include <unzip.h>
 

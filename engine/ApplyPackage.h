@@ -1,8 +1,8 @@
 #pragma once
 
-#include "LocalState.h"
-#include "LockWait.h"
-#include "PackageTrailer.h"
+#include "package/LocalState.h"
+#include "package/PackageTrailer.h"
+#include "platform/LockWait.h"
 
 #include <cstdint>
 #include <cstdio>

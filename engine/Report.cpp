@@ -1,6 +1,6 @@
-#include "Report.h"
+#include "engine/Report.h"
 
-#include "PatchView.h"
+#include "engine/PatchView.h"
 
 void ReportMessage(PatchView& view, Message message) {
     // A failure that a cancel caused (e.g. a wait for a held file given up) is no news to the

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Messages.h"
+#include "engine/Messages.h"
 
 #include <string>
 

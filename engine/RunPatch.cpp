@@ -1,10 +1,10 @@
-#include "RunPatch.h"
+#include "engine/RunPatch.h"
 
-#include "ApplyPackage.h"
-#include "FileSystem.h"
-#include "PatchView.h"
-#include "Report.h"
-#include "VersionLabels.h"
+#include "engine/ApplyPackage.h"
+#include "engine/PatchView.h"
+#include "engine/Report.h"
+#include "engine/VersionLabels.h"
+#include "platform/FileSystem.h"
 
 namespace {
 

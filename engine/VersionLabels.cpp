@@ -1,4 +1,4 @@
-#include "VersionLabels.h"
+#include "engine/VersionLabels.h"
 
 #include <boost/format.hpp>
 

@@ -1,6 +1,6 @@
-#include "LocalState.h"
+#include "package/LocalState.h"
 
-#include "FileSystem.h"
+#include "platform/FileSystem.h"
 
 #include <cinttypes>
 #include <filesystem>

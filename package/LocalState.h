@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LockWait.h"
+#include "platform/LockWait.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "PackageTrailer.h"
+#include "package/PackageTrailer.h"
 
-#include "FileSystem.h"
+#include "platform/FileSystem.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "PackageBuilder.h"
 #include "WineSession.h"
+#include "support/PackageBuilder.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // A run killed with SIGKILL at many points of its writes, then run again to completion.
 
 #include "FaultScenario.h"
-#include "PackageBuilder.h"
-#include "ScratchGameDirectory.h"
 #include "WriteLimitedChild.h"
+#include "support/PackageBuilder.h"
+#include "support/ScratchGameDirectory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "FaultScenario.h"
 
-#include "PackageBuilder.h"
-#include "RunPatch.h"
+#include "engine/RunPatch.h"
+#include "support/PackageBuilder.h"
 
 #include <algorithm>
 #include <random>

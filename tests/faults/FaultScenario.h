@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RecordingPatchView.h"
+#include "support/RecordingPatchView.h"
 
 #include <cstdint>
 #include <filesystem>

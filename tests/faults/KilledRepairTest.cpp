@@ -1,10 +1,10 @@
 // A repair killed with SIGKILL at many points of its writes, then run again to completion.
 
 #include "FaultScenario.h"
-#include "GameRepair.h"
-#include "PackageBuilder.h"
-#include "ScratchGameDirectory.h"
 #include "WriteLimitedChild.h"
+#include "identity/GameRepair.h"
+#include "support/PackageBuilder.h"
+#include "support/ScratchGameDirectory.h"
 
 #include <gtest/gtest.h>
 

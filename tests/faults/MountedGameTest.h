@@ -2,8 +2,8 @@
 
 #include "FaultScenario.h"
 #include "Mounts.h"
-#include "PackageBuilder.h"
-#include "ScratchGameDirectory.h"
+#include "support/PackageBuilder.h"
+#include "support/ScratchGameDirectory.h"
 
 #include <gtest/gtest.h>
 

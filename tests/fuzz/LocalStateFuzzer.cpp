@@ -1,8 +1,8 @@
 // Any version.ini: a state read is valid, and writing it back then reading it again gives the same
 // state in the exact text the updater writes.
 
-#include "LocalState.h"
 #include "Scratch.h"
+#include "package/LocalState.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -4,10 +4,10 @@
 // nothing appears outside the game folder, the package file is not touched, and version.ini
 // changes only on a completed run, to the package version.
 
-#include "LocalState.h"
-#include "RecordingPatchView.h"
-#include "RunPatch.h"
 #include "Scratch.h"
+#include "engine/RunPatch.h"
+#include "package/LocalState.h"
+#include "support/RecordingPatchView.h"
 
 #include <cstdio>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // Writes the fuzz targets' seed corpora: OUT/trailer, OUT/local_state and OUT/run_patch.
 // Packages are small so that the fuzzer's mutations stay fast.
 
-#include "PackageBuilder.h"
+#include "support/PackageBuilder.h"
 
 #include <cstdio>
 #include <vector>

@@ -1,8 +1,8 @@
 // Any file read as a program file: the trailer is accepted exactly when the file holds one and its
 // archive offset lies inside the file, and the stream is then left at that offset.
 
-#include "PackageTrailer.h"
 #include "Scratch.h"
+#include "package/PackageTrailer.h"
 
 #include <cstdio>
 #include <sys/types.h>

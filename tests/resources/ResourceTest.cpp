@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "PackageBuilder.h"
+#include "support/PackageBuilder.h"
 
 namespace {
 

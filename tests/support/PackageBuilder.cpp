@@ -1,6 +1,6 @@
-#include "PackageBuilder.h"
+#include "support/PackageBuilder.h"
 
-#include "PackageTrailer.h"
+#include "package/PackageTrailer.h"
 
 #include <zip.h>
 #include <zlib.h>

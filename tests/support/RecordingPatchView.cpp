@@ -1,4 +1,4 @@
-#include "RecordingPatchView.h"
+#include "support/RecordingPatchView.h"
 
 #include <future>
 #include <utility>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ClientMutex.h"
-#include "Messages.h"
-#include "PatchView.h"
+#include "engine/Messages.h"
+#include "engine/PatchView.h"
+#include "platform/ClientMutex.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "RunningProgram.h"
+#include "support/RunningProgram.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "ScratchGameDirectory.h"
+#include "support/ScratchGameDirectory.h"
 
 #include <cstdlib>
 #include <system_error>

@@ -1,0 +1,296 @@
+#include "pktest/PatchkitTestFiles.h"
+#include "support/PackageBuilder.h"
+#include "support/ScratchGameDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using pktest::Contains;
+using pktest::Outcome;
+using pktest::Patchkit;
+using pktest::PutFile;
+using pktest::TreeOf;
+using pktest::Utf8Path;
+
+using Files = std::map<std::string, std::string>; // UTF-8 path: contents; "x/" is a folder
+
+void MakeRelease(const std::string& folder, std::uint32_t version, std::int64_t pakOffset,
+                 const Files& files) {
+    ASSERT_TRUE(PutFile(folder + "/version.ini",
+                        std::to_string(version) + "\r\n" + std::to_string(pakOffset) + "\r\n"));
+    for (const auto& [name, contents] : files) {
+        if (name.back() == '/') {
+            fs::create_directories(Utf8Path(folder + "/" + name));
+        } else {
+            ASSERT_TRUE(PutFile(Utf8Path(folder + "/" + name), contents));
+        }
+    }
+}
+
+// A game folder as Windows sees it: names without regard to case, without the updater's own
+// version.ini and work folder.
+Files AsOnWindows(const fs::path& game) {
+    Files files;
+    for (const auto& [path, contents] : TreeOf(game)) {
+        std::string name = path;
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (name != "version.ini" && name != "patch") {
+            files[name] = contents;
+        }
+    }
+    return files;
+}
+
+class ReleaseDiffTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(PutFile("stub.exe", pktest::MinimalPeImage())); }
+
+    testsupport::ScratchGameDirectory m_folder;
+};
+
+TEST_F(ReleaseDiffTest, PackageAndFolderTurnOldIntoNew) {
+    const std::string same = testsupport::PatternedData(300000);
+    const std::string pak = pktest::NoiseData(5000);
+    const std::string appended = testsupport::PatternedData(3000, 9);
+    MakeRelease("old", 3186, 0,
+                {{"data/changed.txt", "old text"},
+                 {"data/swap.txt", "abcd"},
+                 {"data/same.bin", same},
+                 {"Readme.TXT", "read me"},
+                 {"data/中文.txt", "旧"},
+                 {"res.pak", pak}});
+    MakeRelease("new", 3187, 0,
+                {{"data/changed.txt", "the new text"},
+                 {"data/swap.txt", "abce"},
+                 {"data/same.bin", same},
+                 {"readme.txt", "read me"},
+                 {"data/中文.txt", "新的"},
+                 {"data/新建/深层/文件.txt", "deep"},
+                 {"empty/", ""},
+                 {"res.pak", pak + appended}});
+
+    const Outcome diffed =
+        Patchkit("diff --old old --new new --stub stub.exe -o p.exe --check --json");
+    ASSERT_EQ(diffed.exitCode, 0) << diffed.err << diffed.out;
+    std::size_t at = 0;
+    for (const char* name : {"data/changed.txt", "data/swap.txt", "data/新建/", "data/新建/深层/",
+                             "data/新建/深层/文件.txt", "data/中文.txt", "empty/", "res.pak"}) {
+        at = diffed.out.find("\"storedName\": \"" + std::string(name) + "\"", at);
+        EXPECT_NE(at, std::string::npos) << name << " missing or out of order";
+    }
+    EXPECT_TRUE(Contains(diffed.out, "\"folders\": 3,\n    \"files\": 4,\n    \"paks\": 1"))
+        << diffed.out;
+    EXPECT_TRUE(Contains(diffed.out, "\"start\": 5000,\n    \"end\": 8000")) << diffed.out;
+    EXPECT_TRUE(Contains(diffed.out, "\"unchangedFiles\": 2,")) << diffed.out;
+    EXPECT_TRUE(Contains(diffed.out, "\"passed\": true")) << diffed.out;
+    EXPECT_FALSE(fs::exists("p.exe.check"));
+
+    fs::copy("old", "game", fs::copy_options::recursive);
+    const Outcome applied = Patchkit("apply p.exe --game game");
+    ASSERT_EQ(applied.exitCode, 0) << applied.err;
+    EXPECT_EQ(AsOnWindows("game"), AsOnWindows("new"));
+    EXPECT_EQ(testsupport::ReadBinaryFile("game/version.ini"), "3187\r\n8000\r\n");
+
+    const Outcome folder = Patchkit("diff --old old --new new --folder update");
+    ASSERT_EQ(folder.exitCode, 0) << folder.err;
+    EXPECT_TRUE(Contains(folder.out, "pak: new/res.pak bytes 5000 to 8000 (3000 bytes)"))
+        << folder.out;
+    const Files update = TreeOf("update");
+    EXPECT_EQ(update.count("data/same.bin") + update.count("readme.txt"), 0u);
+    EXPECT_EQ(update.at("empty"), "<folder>");
+    EXPECT_EQ(update.at("data/changed.txt"), "the new text");
+    EXPECT_EQ(update.at("res.pak"), appended);
+}
+
+TEST_F(ReleaseDiffTest, PakSliceRunsFromOldOffsetToNewOffset) {
+    const std::string base = testsupport::PatternedData(1000);
+    const std::string junk(50, 'J');
+    struct Case {
+        const char* what;
+        std::int64_t oldOffset;
+        std::string oldPak;
+        std::int64_t newOffset;
+        std::string newPak;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"recorded offsets", 1000, base, 1400, base + std::string(400, 'n'),
+         "bytes 1000 to 1400 (400 bytes)"},
+        {"junk after OLD's offset, overwritten", 1000, base + junk, 0, base + std::string(80, 'n'),
+         "bytes 1000 to 1080 (80 bytes)"},
+    };
+    // The package, and the update folder (named with a trailing separator), each checked.
+    const std::vector<std::pair<std::string, std::string>> outputs = {
+        {"--stub stub.exe -o p.exe", "p.exe"}, {"--folder update/", "update"}};
+    auto checkDiff = [](const std::string& output) {
+        return Patchkit("diff --old old --new new " + output + " --check");
+    };
+    for (const Case& test : cases) {
+        for (const auto& [output, written] : outputs) {
+            SCOPED_TRACE(std::string(test.what) + ", " + written);
+            fs::remove_all("old");
+            fs::remove_all("new");
+            fs::remove_all(written);
+            MakeRelease("old", 3186, test.oldOffset, {{"res.pak", test.oldPak}});
+            MakeRelease("new", 3187, test.newOffset, {{"res.pak", test.newPak}});
+            const Outcome diffed = checkDiff(output);
+            EXPECT_EQ(diffed.exitCode, 0) << diffed.err << diffed.out;
+            EXPECT_TRUE(Contains(diffed.out, test.says)) << diffed.out;
+            EXPECT_TRUE(Contains(diffed.out, "check: the update turns a copy of OLD into NEW"));
+            EXPECT_TRUE(fs::exists(written));
+        }
+    }
+
+    // Bytes past the slice that the update does not overwrite stay behind: the check says so and
+    // the output is not kept.
+    fs::remove_all("old");
+    fs::remove_all("new");
+    MakeRelease("old", 3186, 1000, {{"res.pak", base + junk}});
+    MakeRelease("new", 3187, 0, {{"res.pak", base + std::string(30, 'n')}});
+    for (const auto& [output, written] : outputs) {
+        SCOPED_TRACE(written);
+        fs::remove_all(written);
+        const Outcome checked = checkDiff(output);
+        EXPECT_EQ(checked.exitCode, 1);
+        EXPECT_TRUE(Contains(checked.out, "new/res.pak: 1050 bytes after the update, 1030 in NEW"))
+            << checked.out;
+        EXPECT_TRUE(Contains(checked.err, " is removed")) << checked.err;
+        EXPECT_FALSE(fs::exists(written));
+    }
+    // Nor is anything the checks made: scratch copies, the folder's package.
+    for (const fs::directory_entry& item : fs::directory_iterator(".")) {
+        EXPECT_EQ(item.path().filename().string().find(".check"), std::string::npos) << item.path();
+    }
+}
+
+TEST_F(ReleaseDiffTest, WhatTheUpdaterCannotExpressIsRefusedWithNothingWritten) {
+    const std::string pak = testsupport::PatternedData(100);
+    auto put = [](const std::string& path, const std::string& bytes) {
+        ASSERT_TRUE(PutFile(Utf8Path(path), bytes));
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        const char* says;
+        const char* output = "--stub stub.exe -o p.exe --check";
+    };
+    const std::vector<Case> cases = {
+        {"version not one ahead", [&] { put("new/version.ini", "3188\r\n0\r\n"); },
+         "new/version.ini: version 3188 is not OLD's 3186 plus one"},
+        {"pak changed before the offset",
+         [&] {
+             std::string changed = pak + "more";
+             changed[5] = static_cast<char>(changed[5] ^ 1);
+             put("new/res.pak", changed);
+         },
+         "new/res.pak: differs from OLD's at byte 5, before the append offset 100"},
+        {"pak shrank", [&] { put("new/res.pak", pak.substr(0, 60)); },
+         "new/res.pak: shrank to 60 bytes"},
+        {"NEW's offset before OLD's",
+         [&] {
+             put("old/version.ini", "3186\r\n100\r\n");
+             put("new/version.ini", "3187\r\n90\r\n");
+             put("new/res.pak", pak + "more");
+         },
+         "new/res.pak: NEW's version.ini records pak offset 90, before OLD's append offset 100"},
+        {"NEW's offset beyond its pak",
+         [&] {
+             put("new/version.ini", "3187\r\n500\r\n");
+             put("new/res.pak", pak + "more");
+         },
+         "NEW's version.ini records pak offset 500, beyond the file's end at 104"},
+        {"OLD's offset beyond its pak",
+         [&] {
+             put("old/version.ini", "3186\r\n300\r\n");
+             put("new/res.pak", pak + "more");
+         },
+         "old/res.pak: OLD's version.ini records pak offset 300, beyond the file's end at 100"},
+        {"two paks changed",
+         [&] {
+             put("old/two.pak", "2");
+             put("new/two.pak", "22");
+             put("new/res.pak", pak + "more");
+         },
+         "new/two.pak: changed from byte 1; version.ini records one pak offset"},
+        {"a pak OLD lacks", [&] { put("new/new.pak", "n"); }, "new/new.pak: a pak OLD lacks"},
+        {"offset moved without a pak change", [&] { put("new/version.ini", "3187\r\n50\r\n"); },
+         "new/version.ini: records pak offset 50, but no pak changed and the update leaves the "
+         "offset at 100"},
+        {"files and folders NEW lacks",
+         [&] {
+             put("old/gone.txt", "g");
+             put("old/olddir/x.txt", "x");
+         },
+         "old/gone.txt: NEW lacks it, and the updater cannot delete (--allow-leftovers builds "
+         "anyway)\nold/olddir: NEW lacks it"},
+        {"a file replaced by a folder",
+         [&] {
+             fs::remove("new/a.txt");
+             fs::create_directory("new/a.txt");
+         },
+         "new/a.txt: a folder where OLD has a file"},
+        {"a folder replaced by a file",
+         [&] {
+             fs::remove_all("new/dir");
+             put("new/dir", "now a file");
+         },
+         "new/dir: a file where OLD has a folder"},
+        {"a link", [&] { fs::create_symlink("a.txt", "new/link"); }, "new/link: is a link"},
+        {"a special file", [&] { ASSERT_EQ(mkfifo("old/fifo", 0600), 0); },
+         "old/fifo: is a special file"},
+        {"only the version differs", [&] { put("new/a.txt", "a"); },
+         "new: differs from OLD only in its version"},
+        {"names that differ only in case", [&] { put("new/A.TXT", "A"); },
+         "differs only in case from"},
+        {"a name Windows does not allow", [&] { put("new/a?.txt", "?"); }, "new/a?.txt: "},
+        {"an output inside a release", [&] {}, "new/p.exe: would be written into the release new",
+         "--stub stub.exe -o new/p.exe"},
+        {"a folder that is not empty", [&] { put("update/keep.txt", "k"); },
+         "update: exists and is not an empty folder", "--folder update"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        fs::remove_all("old");
+        fs::remove_all("new");
+        fs::remove_all("update");
+        MakeRelease("old", 3186, 0, {{"a.txt", "a"}, {"dir/b.txt", "b"}, {"res.pak", pak}});
+        MakeRelease("new", 3187, 0, {{"a.txt", "A!"}, {"dir/b.txt", "b"}, {"res.pak", pak}});
+        test.change();
+        const Files oldBefore = TreeOf("old");
+        const Files newBefore = TreeOf("new");
+        const Outcome refused = Patchkit("diff --old old --new new " + std::string(test.output));
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_TRUE(Contains(refused.err, "patchkit: nothing written:\n")) << refused.err;
+        EXPECT_TRUE(Contains(refused.err, test.says)) << refused.err;
+        EXPECT_FALSE(fs::exists("p.exe") || fs::exists("p.exe.partial"));
+        const Files keptOnly = {{"keep.txt", "k"}};
+        EXPECT_FALSE(fs::exists("update") && TreeOf("update") != keptOnly);
+        EXPECT_EQ(TreeOf("old"), oldBefore);
+        EXPECT_EQ(TreeOf("new"), newBefore);
+    }
+}
+
+TEST_F(ReleaseDiffTest, AllowedLeftoversAreListedAndPassTheCheck) {
+    MakeRelease("old", 3186, 0, {{"a.txt", "a"}, {"gone.txt", "g"}, {"olddir/x.txt", "x"}});
+    MakeRelease("new", 3187, 0, {{"a.txt", "b"}});
+    const Outcome diffed =
+        Patchkit("diff --old old --new new --stub stub.exe -o p.exe --check --allow-leftovers");
+    EXPECT_EQ(diffed.exitCode, 0) << diffed.err << diffed.out;
+    EXPECT_TRUE(Contains(diffed.err, "warning: old/gone.txt: NEW lacks it")) << diffed.err;
+    EXPECT_TRUE(Contains(diffed.err, "warning: old/olddir: NEW lacks it")) << diffed.err;
+    EXPECT_FALSE(Contains(diffed.err, "x.txt")) << diffed.err;
+    EXPECT_TRUE(Contains(diffed.out, "left on the players' disks: 2 files or folders NEW lacks"))
+        << diffed.out;
+    EXPECT_TRUE(fs::exists("p.exe"));
+}
+
+} // namespace

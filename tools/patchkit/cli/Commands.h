@@ -1,0 +1,39 @@
+#pragma once
+
+#include "build/BuildPackage.h"
+#include "release/ReleaseDiff.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+// The commands of patchkit; each returns the process's exit code.
+
+bool IsTerminal(std::FILE* stream);
+// "patchkit: TEXT" on standard error.
+void PrintError(const std::string& text);
+
+// Progress is shown on standard error when it is a terminal, unless quiet.
+
+// 0 when the package is written, 1 when it is refused or interrupted (Ctrl-C).
+int RunBuild(BuildRequest request, bool quiet);
+// 0 when the signed package is sealed, 1 when it is refused.
+int RunSeal(const std::filesystem::path& package);
+// 0 when the updater would apply the package cleanly, 1 otherwise. jobs: threads that verify.
+int RunInspect(const std::filesystem::path& package, bool verify, bool json, unsigned jobs,
+               bool quiet);
+// The updater's run on the game folder: 0 when applied, 1 after a message or a cancel.
+int RunApply(const std::filesystem::path& package, const std::filesystem::path& gameFolder);
+
+struct DiffCommand {
+    DiffRequest diff;
+    std::filesystem::path folder; // write the update folder here, or
+    BuildRequest build;           // the package (stub, output, level, replace, jobs)
+    bool check = false;
+    bool json = false;
+    bool quiet = false;
+};
+
+// 0 when the update is written (and, with check, proven), 1 when refused, interrupted or when
+// the check finds a difference.
+int RunDiff(DiffCommand command);

@@ -1,0 +1,347 @@
+#include "release/ReleaseDiff.h"
+
+#include "base/TextConversion.h"
+#include "build/BuildPackage.h"
+#include "package/EntryName.h"
+#include "package/LocalState.h"
+#include "release/ReleaseFolder.h"
+
+#include <algorithm>
+#include <map>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What OLD holds that NEW lacks, outermost only: a folder's contents go with it.
+std::vector<const SourceEntry*> Leftovers(const Release& oldRelease, const Release& newRelease) {
+    std::vector<const SourceEntry*> leftovers;
+    std::string folderKey;
+    for (const SourceEntry& entry : oldRelease.entries) {
+        const std::string key = KeyOf(entry);
+        if (newRelease.byKey.count(key) != 0 ||
+            (!folderKey.empty() && key.compare(0, folderKey.size(), folderKey) == 0)) {
+            continue;
+        }
+        leftovers.push_back(&entry);
+        folderKey = entry.directory ? key + "/" : std::string();
+    }
+    return leftovers;
+}
+
+struct FilePair {
+    const SourceEntry* oldFile;
+    const SourceEntry* newFile;
+};
+
+struct ChangedPak {
+    FilePair files;
+    std::uint64_t firstDifference; // within the shorter of the two
+};
+
+// The slice of NEW's pak that turns OLD's into it; refusals when there is none.
+void PlanPakSlice(const Release& oldRelease, const Release& newRelease, const ChangedPak& pak,
+                  ReleaseDiff& diff, Refusals& refusals) {
+    const SourceEntry& oldPak = *pak.files.oldFile;
+    const SourceEntry& newPak = *pak.files.newFile;
+    const std::int64_t oldRecorded = oldRelease.state.pakAppendOffset;
+    const std::int64_t newRecorded = newRelease.state.pakAppendOffset;
+    const std::uint64_t start =
+        oldRecorded != 0 ? static_cast<std::uint64_t>(oldRecorded) : oldPak.size;
+    const std::uint64_t end =
+        newRecorded != 0 ? static_cast<std::uint64_t>(newRecorded) : newPak.size;
+    if (start > oldPak.size) {
+        refusals.Add(oldPak.path, "OLD's version.ini records pak offset " + std::to_string(start) +
+                                      ", beyond the file's end at " + std::to_string(oldPak.size));
+    } else if (newPak.size < start) {
+        refusals.Add(newPak.path, "shrank to " + std::to_string(newPak.size) +
+                                      " bytes; the update can only append from byte " +
+                                      std::to_string(start));
+    } else if (pak.firstDifference < start) {
+        refusals.Add(newPak.path, "differs from OLD's at byte " +
+                                      std::to_string(pak.firstDifference) +
+                                      ", before the append offset " + std::to_string(start) +
+                                      "; the update can only append");
+    } else if (end < start) {
+        refusals.Add(newPak.path, "NEW's version.ini records pak offset " + std::to_string(end) +
+                                      ", before OLD's append offset " + std::to_string(start));
+    } else if (end > newPak.size) {
+        refusals.Add(newPak.path, "NEW's version.ini records pak offset " + std::to_string(end) +
+                                      ", beyond the file's end at " + std::to_string(newPak.size));
+    } else {
+        diff.pakChanged = true;
+        diff.pakName = DisplayPath(newPak.path);
+        diff.pakStart = start;
+        diff.pakEnd = end;
+        if (end > start) {
+            SourceEntry slice = newPak;
+            slice.offset = start;
+            slice.size = end - start;
+            diff.entries.push_back(slice);
+        }
+    }
+}
+
+const SourceEntry* FindByKey(const Release& release, const std::string& key) {
+    const auto found = release.byKey.find(key);
+    return found == release.byKey.end() ? nullptr : &release.entries[found->second];
+}
+
+// Without a changed pak the update leaves the recorded offset as OLD has it; NEW must mean the
+// same.
+void CheckUnchangedPakOffset(const Release& oldRelease, const Release& newRelease,
+                             ReleaseDiff& diff, const fs::path& newState, Refusals& refusals) {
+    std::vector<const SourceEntry*> paks;
+    for (const SourceEntry& entry : newRelease.entries) {
+        if (IsPak(entry)) {
+            paks.push_back(&entry);
+        }
+    }
+    const SourceEntry* newPak = paks.size() == 1 ? paks.front() : nullptr;
+    const SourceEntry* oldPak = newPak ? FindByKey(oldRelease, KeyOf(*newPak)) : nullptr;
+    if (newPak != nullptr) {
+        diff.effectivePakName = newPak->storedName;
+    }
+    const std::int64_t oldOffset =
+        EffectivePakOffset(oldPak ? oldPak->path : fs::path(), oldRelease.state.pakAppendOffset);
+    const std::int64_t newOffset =
+        EffectivePakOffset(newPak ? newPak->path : fs::path(), newRelease.state.pakAppendOffset);
+    if (oldOffset != newOffset) {
+        refusals.Add(newState, "records pak offset " + std::to_string(newOffset) +
+                                   ", but no pak changed and the update leaves the offset at " +
+                                   std::to_string(oldOffset));
+    }
+}
+
+bool CompareFiles(const std::vector<FilePair>& pairs, FileComparer& comparer, ReleaseDiff& diff,
+                  std::string& error) {
+    for (const FilePair& pair : pairs) {
+        std::uint64_t difference = 0;
+        if (!comparer.FirstDifference(pair.oldFile->path, pair.newFile->path, pair.newFile->size,
+                                      difference, error)) {
+            return false;
+        }
+        if (difference < pair.newFile->size) {
+            diff.entries.push_back(*pair.newFile);
+        } else {
+            ++diff.unchangedFiles;
+            diff.unchangedBytes += pair.newFile->size;
+        }
+    }
+    return true;
+}
+
+bool FindChangedPaks(const std::vector<FilePair>& paks, FileComparer& comparer, ReleaseDiff& diff,
+                     std::vector<ChangedPak>& changed, std::string& error) {
+    for (const FilePair& pair : paks) {
+        const std::uint64_t common = std::min(pair.oldFile->size, pair.newFile->size);
+        std::uint64_t difference = 0;
+        if (!comparer.FirstDifference(pair.oldFile->path, pair.newFile->path, common, difference,
+                                      error)) {
+            return false;
+        }
+        if (difference == common && pair.oldFile->size == pair.newFile->size) {
+            ++diff.unchangedFiles;
+            diff.unchangedBytes += common;
+        } else {
+            changed.push_back(ChangedPak{pair, difference});
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::int64_t EffectivePakOffset(const fs::path& pak, std::int64_t recordedOffset) {
+    if (recordedOffset != 0 || pak.empty()) {
+        return recordedOffset;
+    }
+    std::error_code failure;
+    const std::uintmax_t length = fs::file_size(pak, failure);
+    return failure ? -1 : static_cast<std::int64_t>(length);
+}
+
+bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Finding>& remarks,
+                  std::string& error) {
+    diff = ReleaseDiff();
+    Refusals refusals;
+    Release oldRelease;
+    Release newRelease;
+    const bool oldRead = ReadRelease(request.oldFolder, oldRelease, refusals);
+    if (!ReadRelease(request.newFolder, newRelease, refusals) || !oldRead) {
+        error = refusals.Text();
+        return false;
+    }
+    diff.oldVersion = oldRelease.state.localVersion;
+    diff.newVersion = newRelease.state.localVersion;
+    const fs::path newState = request.newFolder / kLocalStateFileName;
+    if (diff.newVersion != diff.oldVersion + 1) {
+        refusals.Add(newState,
+                     "version " + std::to_string(diff.newVersion) + " is not OLD's " +
+                         std::to_string(diff.oldVersion) +
+                         " plus one; the updater applies a package one version ahead only");
+    }
+
+    std::vector<FilePair> files;
+    std::vector<FilePair> paks;
+    std::uint64_t bytesToCompare = 0;
+    for (const SourceEntry& entry : newRelease.entries) {
+        const SourceEntry* old = FindByKey(oldRelease, KeyOf(entry));
+        if (old == nullptr) {
+            if (IsPak(entry)) {
+                refusals.Add(entry.path, "a pak OLD lacks; the updater writes only into an "
+                                         "existing pak");
+            } else {
+                diff.entries.push_back(entry);
+            }
+        } else if (old->directory != entry.directory) {
+            refusals.Add(entry.path, std::string(entry.directory ? "a folder" : "a file") +
+                                         " where OLD has a " +
+                                         (old->directory ? "folder" : "file") +
+                                         "; the updater cannot replace one by the other");
+        } else if (IsPak(entry)) {
+            paks.push_back(FilePair{old, &entry});
+            bytesToCompare += std::min(old->size, entry.size);
+        } else if (!entry.directory && old->size != entry.size) {
+            diff.entries.push_back(entry);
+        } else if (!entry.directory) {
+            files.push_back(FilePair{old, &entry});
+            bytesToCompare += entry.size;
+        }
+    }
+    const std::vector<const SourceEntry*> leftovers = Leftovers(oldRelease, newRelease);
+    for (const SourceEntry* leftover : leftovers) {
+        diff.leftovers.push_back(DisplayPath(leftover->path));
+        diff.leftoverKeys.push_back(KeyOf(*leftover));
+        if (request.allowLeftovers) {
+            remarks.push_back(Finding{Severity::Warning, "leftover", 0,
+                                      DisplayPath(leftover->path) +
+                                          ": NEW lacks it; it stays on the players' disks"});
+        } else {
+            refusals.Add(leftover->path, "NEW lacks it, and the updater cannot delete "
+                                         "(--allow-leftovers builds anyway)");
+        }
+    }
+    if (refusals.Any()) {
+        error = refusals.Text();
+        return false;
+    }
+
+    FileComparer comparer(request.progress, request.stop);
+    comparer.ExpectBytes(bytesToCompare);
+    std::vector<ChangedPak> changedPaks;
+    if (!FindChangedPaks(paks, comparer, diff, changedPaks, error) ||
+        !CompareFiles(files, comparer, diff, error)) {
+        return false;
+    }
+    if (changedPaks.size() > 1) {
+        for (const ChangedPak& pak : changedPaks) {
+            refusals.Add(pak.files.newFile->path,
+                         "changed from byte " + std::to_string(pak.firstDifference) +
+                             "; version.ini records one pak offset, so only one pak may change");
+        }
+    } else if (changedPaks.size() == 1) {
+        diff.effectivePakName = changedPaks.front().files.newFile->storedName;
+        PlanPakSlice(oldRelease, newRelease, changedPaks.front(), diff, refusals);
+    } else {
+        CheckUnchangedPakOffset(oldRelease, newRelease, diff, newState, refusals);
+    }
+    if (refusals.Any()) {
+        error = refusals.Text();
+        return false;
+    }
+    if (diff.entries.empty()) {
+        // The updater's ZIP reader cannot open an archive that holds nothing but its end record.
+        error = DisplayPath(request.newFolder) +
+                ": differs from OLD only in its version; the updater cannot open a package "
+                "without entries";
+        return false;
+    }
+    std::sort(
+        diff.entries.begin(), diff.entries.end(),
+        [](const SourceEntry& a, const SourceEntry& b) { return a.storedName < b.storedName; });
+    std::vector<Finding> judged;
+    if (!JudgeSourceEntries(diff.entries, judged, error)) {
+        return false;
+    }
+    // Files of changed entries land in folders OLD has already.
+    for (Finding& finding : judged) {
+        if (finding.code != "missing-directory") {
+            remarks.push_back(std::move(finding));
+        }
+    }
+    return true;
+}
+
+namespace {
+
+bool PrepareEmptyFolder(const fs::path& folder, bool& created, std::string& error) {
+    std::error_code failure;
+    const bool exists = fs::exists(fs::symlink_status(folder, failure));
+    if (exists && !(fs::is_directory(fs::symlink_status(folder, failure)) &&
+                    fs::is_empty(folder, failure) && !failure)) {
+        error =
+            DisplayPath(folder) + ": exists and is not an empty folder; nothing is written there";
+        return false;
+    }
+    created = !exists;
+    if (created && !fs::create_directories(folder, failure)) {
+        error = DisplayPath(folder) + ": cannot be created";
+        return false;
+    }
+    return true;
+}
+
+bool WriteEntries(const ReleaseDiff& diff, const fs::path& newFolder, const fs::path& folder,
+                  std::string& error) {
+    for (const SourceEntry& entry : diff.entries) {
+        const fs::path target = folder / entry.path.lexically_relative(newFolder);
+        std::error_code failure;
+        if (entry.directory) {
+            fs::create_directories(target, failure);
+            if (failure) {
+                error = DisplayPath(target) + ": cannot be created";
+                return false;
+            }
+            continue;
+        }
+        // Changed files may lie in folders OLD has, which the diff does not list.
+        fs::create_directories(target.parent_path(), failure);
+        if (failure || !CopyFileSlice(entry.path, entry.offset, entry.size, target, error)) {
+            error = failure ? DisplayPath(target.parent_path()) + ": cannot be created" : error;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteUpdateFolder(const ReleaseDiff& diff, const fs::path& newFolder, const fs::path& folder,
+                       bool& created, std::string& error) {
+    if (!PrepareEmptyFolder(folder, created, error)) {
+        return false;
+    }
+    if (WriteEntries(diff, newFolder, folder, error)) {
+        return true;
+    }
+    RemoveUpdateFolder(folder, created);
+    return false;
+}
+
+void RemoveUpdateFolder(const fs::path& folder, bool created) {
+    std::error_code ignored;
+    if (created) {
+        fs::remove_all(folder, ignored);
+        return;
+    }
+    std::vector<fs::path> children;
+    for (fs::directory_iterator item(folder, ignored); !ignored && item != fs::directory_iterator();
+         item.increment(ignored)) {
+        children.push_back(item->path());
+    }
+    for (const fs::path& child : children) {
+        fs::remove_all(child, ignored);
+    }
+}

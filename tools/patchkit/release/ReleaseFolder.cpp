@@ -1,0 +1,131 @@
+#include "release/ReleaseFolder.h"
+
+#include "base/TextConversion.h"
+#include "package/EntryName.h"
+#include "package/LocalState.h"
+#include "platform/FileSystem.h"
+#include "platform/NameCase.h"
+#include "platform/TextEncoding.h"
+#include "rules/EntryNameRules.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <new>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 1 << 20;
+
+} // namespace
+
+std::string KeyOf(const SourceEntry& entry) {
+    std::string key = WrittenPath(entry.storedName);
+    if (entry.directory && !key.empty()) {
+        key.pop_back();
+    }
+    return key;
+}
+
+bool IsLocalStateEntry(const SourceEntry& entry) {
+    return !entry.directory && KeyOf(entry) == kLocalStateFileName;
+}
+
+bool WrittenPathUnder(const std::filesystem::path& folder, const SourceEntry& entry,
+                      std::filesystem::path& path) {
+    std::string utf8;
+    if (!Cp936ToUtf8(KeyOf(entry), utf8)) {
+        return false;
+    }
+    path = folder / std::filesystem::u8path(utf8);
+    return true;
+}
+
+bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std::uint64_t size,
+                   const std::filesystem::path& to, std::string& error, bool toDisk) {
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
+    FileHandle source = OpenFile(from, "rb");
+    if (!buffer || !source || !SeekFile(source.get(), static_cast<std::int64_t>(offset))) {
+        error = DisplayPath(from) + ": cannot be read";
+        return false;
+    }
+    FileHandle target = OpenFile(to, "wb");
+    if (!target) {
+        error = DisplayPath(to) + ": cannot be created";
+        return false;
+    }
+    for (std::uint64_t remaining = size; remaining != 0;) {
+        const auto piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kCopyBufferSize));
+        if (std::fread(buffer.get(), 1, piece, source.get()) != piece) {
+            error = DisplayPath(from) + ": became shorter while it was read";
+            return false;
+        }
+        if (std::fwrite(buffer.get(), 1, piece, target.get()) != piece) {
+            error = DisplayPath(to) + ": cannot be written (is the disk full?)";
+            return false;
+        }
+        remaining -= piece;
+    }
+    if ((toDisk && !FlushFileToDisk(target.get())) || !CloseWrittenFile(target)) {
+        error = DisplayPath(to) + ": cannot be written (is the disk full?)";
+        return false;
+    }
+    return true;
+}
+
+void Refusals::Add(const std::filesystem::path& path, const std::string& text) {
+    Add(DisplayPath(path) + ": " + text);
+}
+
+bool IsPak(const SourceEntry& entry) {
+    return !entry.directory && EntryKindOf(LowerCaseEntryName(entry.storedName)) == EntryKind::Pak;
+}
+
+bool ReadRelease(const fs::path& folder, Release& release, Refusals& refusals) {
+    std::string error;
+    if (!CollectSourceFolder(folder, release.entries, error)) {
+        refusals.Add(error);
+        return false;
+    }
+    const auto stateEntry =
+        std::find_if(release.entries.begin(), release.entries.end(), IsLocalStateEntry);
+    if (stateEntry == release.entries.end() ||
+        !ReadLocalStateFile(stateEntry->path, release.state)) {
+        refusals.Add(folder / kLocalStateFileName, "missing, or holds no valid version");
+        return false;
+    }
+    release.statePath = stateEntry->path;
+    release.entries.erase(stateEntry);
+    for (std::size_t index = 0; index < release.entries.size(); ++index) {
+        const SourceEntry& entry = release.entries[index];
+        const auto [earlier, isFirst] = release.byKey.emplace(KeyOf(entry), index);
+        if (!isFirst) {
+            refusals.Add(entry.path, "differs only in case from " +
+                                         DisplayPath(release.entries[earlier->second].path) +
+                                         ", and a Windows folder holds only one of them");
+        }
+    }
+    return !refusals.Any();
+}
+
+std::vector<std::string> NamesDifferingOnlyInCase(const fs::path& folder) {
+    std::vector<std::string> clashes;
+    std::map<std::pair<fs::path, std::string>, fs::path> seen; // (parent, folded name) -> path
+    std::error_code failure;
+    fs::recursive_directory_iterator item(folder, fs::directory_options::skip_permission_denied,
+                                          failure);
+    for (; !failure && item != fs::recursive_directory_iterator(); item.increment(failure)) {
+        std::string name;
+        PathToUtf8(item->path().filename(), name);
+        const auto [earlier, isFirst] = seen.emplace(
+            std::make_pair(item->path().parent_path(), FoldedNameCase(name)), item->path());
+        if (!isFirst) {
+            clashes.push_back(DisplayPath(earlier->second) + " and " + DisplayPath(item->path()) +
+                              " differ only in case");
+        }
+    }
+    return clashes;
+}

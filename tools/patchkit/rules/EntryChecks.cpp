@@ -1,0 +1,125 @@
+#include "rules/EntryChecks.h"
+
+#include "platform/TextEncoding.h"
+#include "rules/EntryNameRules.h"
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+namespace {
+
+constexpr std::uint32_t kStored = 0;
+constexpr std::uint32_t kDeflated = 8;
+
+const char* NameProblemCode(NameProblem problem) {
+    switch (problem) {
+    case NameProblem::None:
+        break;
+    case NameProblem::NotCodePage936:
+        return "name-not-cp936";
+    case NameProblem::Unsafe:
+        return "unsafe-name";
+    case NameProblem::ForbiddenOnWindows:
+        return "name-forbidden-on-windows";
+    case NameProblem::RenamedByLowerCasing:
+        return "renamed-by-lower-casing";
+    }
+    return "";
+}
+
+// Bytes that are no code page 936 text, shown so that they can be recognised.
+std::string EscapedBytes(const std::string& bytes) {
+    std::string shown;
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value >= 0x20 && value < 0x7F && value != '\\') {
+            shown += byte;
+        } else {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", value);
+            shown += escape;
+        }
+    }
+    return shown;
+}
+
+std::string ReadableText(const std::string& cp936) {
+    std::string utf8;
+    return Cp936ToUtf8(cp936, utf8) ? utf8 : EscapedBytes(cp936);
+}
+
+void CheckMethod(const ArchiveEntry& entry, std::size_t number, std::vector<Finding>& findings) {
+    if (entry.Encrypted()) {
+        AddFinding(findings, Severity::Error, "encrypted", number,
+                   "it is encrypted, which the updater cannot read");
+    } else if (entry.method != kStored && entry.method != kDeflated) {
+        AddFinding(findings, Severity::Error, "unsupported-method", number,
+                   "it uses compression method " + std::to_string(entry.method) +
+                       "; the updater reads only stored (0) and deflated (8) entries");
+    } else if (!entry.dataProblem.empty()) {
+        AddFinding(findings, Severity::Error, "bad-data", number, entry.dataProblem);
+    }
+}
+
+} // namespace
+
+void ExamineEntries(const std::vector<ArchiveEntry>& archived, std::vector<EntryReport>& entries,
+                    std::vector<Finding>& findings) {
+    std::set<std::string> createdDirectories;
+    std::map<std::string, std::size_t> writtenBy;
+    std::size_t firstPak = 0;
+    for (std::size_t index = 0; index < archived.size(); ++index) {
+        const std::size_t number = index + 1;
+        EntryReport entry;
+        entry.archived = archived[index];
+        const std::string& name = entry.archived.storedName;
+        const std::string written = WrittenPath(name);
+        entry.kind = EntryKindOf(LowerCaseEntryName(name));
+        entry.nameDecodes = Cp936ToUtf8(name, entry.storedName);
+        entry.writtenPath = ReadableText(written);
+        if (!entry.nameDecodes) {
+            entry.storedName = EscapedBytes(name);
+        }
+
+        const NameProblem problem = CheckEntryName(name);
+        if (problem != NameProblem::None) {
+            AddFinding(findings, Severity::Error, NameProblemCode(problem), number,
+                       DescribeNameProblem(problem));
+        } else if (HasUpperCaseLetters(name)) {
+            AddFinding(findings, Severity::Note, "lower-cased", number,
+                       "written as " + entry.writtenPath);
+        }
+        CheckMethod(entry.archived, number, findings);
+
+        if (entry.kind == EntryKind::Pak) {
+            if (firstPak != 0) {
+                AddFinding(findings, Severity::Error, "several-paks", number,
+                           "a second pak entry (the first is entry " + std::to_string(firstPak) +
+                               "); version.ini records one pak append offset only");
+            } else {
+                firstPak = number;
+            }
+        }
+        if (entry.kind == EntryKind::Directory) {
+            for (const std::string& directory : DirectoriesCreatedBy(name)) {
+                createdDirectories.insert(directory);
+            }
+        } else {
+            const auto [earlier, isFirst] = writtenBy.emplace(written, number);
+            if (!isFirst) {
+                AddFinding(findings, Severity::Error, "duplicate-path", number,
+                           "it writes the same file as entry " + std::to_string(earlier->second) +
+                               ", whose data it replaces");
+            }
+        }
+        const std::string directory = DirectoryOfEntry(name);
+        if (problem == NameProblem::None && entry.kind == EntryKind::File && !directory.empty() &&
+            createdDirectories.count(directory) == 0) {
+            AddFinding(findings, Severity::Warning, "missing-directory", number,
+                       "no earlier entry creates its folder " + ReadableText(directory) +
+                           ", so the updater fails unless the folder exists in the game");
+        }
+        entries.push_back(entry);
+    }
+}

@@ -1,0 +1,218 @@
+#include "signing/SealPackage.h"
+
+#include "base/ByteReading.h"
+#include "base/TextConversion.h"
+#include "platform/FileSystem.h"
+#include "signing/PackageSignature.h"
+#include "signing/SignatureSeal.h"
+#include "signing/StubImage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 1 << 20;
+// The updater's ZIP reader looks for the end records only this far back from the archive's end.
+constexpr std::int64_t kZipSearchReach = 0xFFFF;
+const char kEndRecordSignature[] = "PK\5\6";
+const char kZip64LocatorSignature[] = "PK\6\7";
+
+// The position of the last signature starting in [from, end - 4] of bytes, or npos: where the
+// ZIP reader, searching backwards, settles.
+std::size_t LastSignature(const std::string& bytes, std::size_t from, std::size_t end,
+                          const char* signature) {
+    for (std::size_t at = end; at >= from + 4; --at) {
+        if (bytes.compare(at - 4, 4, signature, 4) == 0) {
+            return at - 4;
+        }
+    }
+    return std::string::npos;
+}
+
+// The archive the updater copies out ends with the certificate table now. Its reader must still
+// settle on the archive's own end records.
+bool CheckEndRecordsStayFound(std::FILE* file, const PackageTrailer& trailer,
+                              std::int64_t trailerEnd, std::uint32_t tableOffset,
+                              const std::string& sealedTable, std::string& problem) {
+    const std::int64_t archiveStart = trailer.archiveOffset;
+    const std::int64_t unsignedEnd = trailerEnd - kPackageTrailerSize;
+    const std::int64_t sealedEnd =
+        tableOffset + static_cast<std::int64_t>(sealedTable.size()) - kPackageTrailerSize;
+    const std::int64_t tailStart = std::max(archiveStart, unsignedEnd - kZipSearchReach);
+    std::string tail(static_cast<std::size_t>(tableOffset - tailStart), '\0');
+    if (!ReadAt(file, tailStart, &tail[0], tail.size())) {
+        problem = "cannot be read";
+        return false;
+    }
+    tail += sealedTable.substr(0, sealedTable.size() - kPackageTrailerSize);
+    const auto local = [tailStart](std::int64_t offset) {
+        return static_cast<std::size_t>(offset - tailStart);
+    };
+    const std::size_t sealedFrom = local(std::max(archiveStart, sealedEnd - kZipSearchReach));
+    for (const char* signature : {kEndRecordSignature, kZip64LocatorSignature}) {
+        const std::size_t before = LastSignature(tail, 0, local(unsignedEnd), signature);
+        const std::size_t after = LastSignature(tail, sealedFrom, tail.size(), signature);
+        if (signature == kEndRecordSignature && before == std::string::npos) {
+            problem = "the archive's end record is not within the last 64 KiB of the archive";
+            return false;
+        }
+        if (after == before) {
+            continue;
+        }
+        const bool foundInTable =
+            after != std::string::npos && (before == std::string::npos || after > before);
+        if (!foundInTable) {
+            problem = "the certificate table (" + std::to_string(sealedTable.size()) +
+                      " bytes) is too large: the updater's ZIP reader looks for the archive's "
+                      "end record only in the last 64 KiB, and the table would push it out of "
+                      "reach; sign without extra certificates or timestamps to shrink it";
+        } else {
+            problem = "the signature holds the bytes of a ZIP end record signature, which "
+                      "the updater's ZIP reader would take for the archive's end; sign it "
+                      "again (a new signature has other bytes) and seal that";
+        }
+        return false;
+    }
+    return true;
+}
+
+// The sealed certificate table: the one entry's header with its new length, then the sealed DER.
+std::string SealedTable(const SignatureEntry& signature, const std::string& sealedDer) {
+    std::string table = signature.table.substr(0, kCertificateHeaderSize) + sealedDer;
+    WriteLittle32(reinterpret_cast<unsigned char*>(&table[0]),
+                  static_cast<std::uint32_t>(table.size()));
+    return table;
+}
+
+// Overwrites the part of a chunk that starts at file offset chunkStart with the bytes of a field
+// at fieldOffset, where the two overlap.
+void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunkSize,
+                std::int64_t fieldOffset, const unsigned char* field, std::size_t fieldSize) {
+    for (std::size_t i = 0; i < fieldSize; ++i) {
+        const std::int64_t at = fieldOffset + static_cast<std::int64_t>(i) - chunkStart;
+        if (at >= 0 && at < static_cast<std::int64_t>(chunkSize)) {
+            chunk[at] = field[i];
+        }
+    }
+}
+
+// The signed bytes unchanged, the new security directory entry, the sealed table, the checksum.
+bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedTable,
+                 const std::filesystem::path& temporary, const std::atomic<bool>* stop) {
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
+    FileHandle out = OpenFile(temporary, "wb");
+    if (!buffer || !out || !SeekFile(in, 0)) {
+        return false;
+    }
+    unsigned char securityEntry[kSecurityEntrySize];
+    WriteLittle32(securityEntry, image.tableOffset);
+    WriteLittle32(securityEntry + 4, static_cast<std::uint32_t>(sealedTable.size()));
+    PeChecksum checksum(image.checksumOffset);
+    for (std::int64_t at = 0; at < image.tableOffset;) {
+        const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(
+            image.tableOffset - at, static_cast<std::int64_t>(kCopyBufferSize)));
+        if ((stop != nullptr && *stop) || std::fread(buffer.get(), 1, piece, in) != piece) {
+            return false;
+        }
+        PatchChunk(buffer.get(), at, piece, image.securityEntryOffset, securityEntry,
+                   sizeof securityEntry);
+        checksum.Add(buffer.get(), piece);
+        if (std::fwrite(buffer.get(), 1, piece, out.get()) != piece) {
+            return false;
+        }
+        at += static_cast<std::int64_t>(piece);
+    }
+    const auto* table = reinterpret_cast<const unsigned char*>(sealedTable.data());
+    checksum.Add(table, sealedTable.size());
+    unsigned char checksumBytes[kChecksumSize];
+    WriteLittle32(checksumBytes, checksum.Finish());
+    return std::fwrite(table, 1, sealedTable.size(), out.get()) == sealedTable.size() &&
+           SeekFile(out.get(), image.checksumOffset) &&
+           std::fwrite(checksumBytes, 1, sizeof checksumBytes, out.get()) == sizeof checksumBytes &&
+           FlushFileToDisk(out.get()) && CloseWrittenFile(out);
+}
+
+// Everything short of writing: the sealed table, or why the package cannot be sealed.
+bool PrepareSeal(std::FILE* file, PeImage& image, SealResult& result, std::string& sealedTable,
+                 std::string& problem) {
+    const std::int64_t length = FileLength(file);
+    if (length < 0) {
+        problem = "cannot be read";
+        return false;
+    }
+    if (!ReadPeImage(file, length, image)) {
+        problem = "is not a Windows program (PE image), or its certificate table lies outside it";
+        return false;
+    }
+    if (!image.Signed()) {
+        problem = "is not signed: sign the package after patchkit build, then seal it";
+        return false;
+    }
+    if (static_cast<std::int64_t>(image.tableOffset) + image.tableSize != length) {
+        problem = "data follows the certificate table; the trailer cannot be made the last bytes";
+        return false;
+    }
+    SignatureEntry signature;
+    if (!ReadSignatureEntry(file, image, signature, problem)) {
+        return false;
+    }
+    if (IsSealed(signature.der)) {
+        problem = "is already sealed";
+        return false;
+    }
+    std::int64_t trailerEnd = 0;
+    if (!FindTrailerBeforeSignature(file, image, result.trailer, trailerEnd)) {
+        problem = "is signed, but no package trailer precedes its signature (not built by "
+                  "patchkit build?)";
+        return false;
+    }
+    unsigned char trailerBytes[kPackageTrailerSize];
+    EncodePackageTrailer(result.trailer, trailerBytes);
+    std::string sealedDer;
+    if (!SealSignature(signature.der, trailerBytes, sealedDer, problem)) {
+        return false;
+    }
+    sealedTable = SealedTable(signature, sealedDer);
+    result.tableSize = static_cast<std::uint32_t>(sealedTable.size());
+    return CheckEndRecordsStayFound(file, result.trailer, trailerEnd, image.tableOffset,
+                                    sealedTable, problem);
+}
+
+} // namespace
+
+bool SealPackage(const std::filesystem::path& package, SealResult& result, std::string& error,
+                 const std::atomic<bool>* stop) {
+    const std::string name = DisplayPath(package);
+    std::filesystem::path temporary = package;
+    temporary += ".partial";
+    PeImage image;
+    std::string sealedTable;
+    std::string problem;
+    {
+        FileHandle file = OpenFile(package, "rb");
+        if (!file) {
+            error = name + ": cannot be opened";
+            return false;
+        }
+        if (!PrepareSeal(file.get(), image, result, sealedTable, problem)) {
+            error = name + ": " + problem;
+            return false;
+        }
+        if (!WriteSealed(file.get(), image, sealedTable, temporary, stop)) {
+            RemoveFile(temporary);
+            error = stop != nullptr && *stop
+                        ? std::string("interrupted")
+                        : name + ": the sealed package cannot be written (is the disk full?)";
+            return false;
+        }
+    } // closed: Windows renames nothing over an open file
+    if (!ReplaceFileAtomically(temporary, package)) {
+        RemoveFile(temporary);
+        error = name + ": cannot be replaced";
+        return false;
+    }
+    return true;
+}
