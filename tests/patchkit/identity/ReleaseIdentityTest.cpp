@@ -229,3 +229,89 @@ TEST_F(ReleaseIdentityTest, VerifyCannotTellWithoutAValidManifest) {
 }
 
 } // namespace
+
+namespace {
+
+// A release history as diff makes it: each release appends to the pak and changes the read-me.
+class ReleaseHistoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(PutFile("stub.exe", pktest::MinimalPeImage()));
+        for (std::uint32_t version = 3186; version <= 3189; ++version) {
+            MakeHistoryRelease(Release(version), version, "read me " + std::to_string(version));
+        }
+        for (std::uint32_t version = 3187; version <= 3189; ++version) {
+            const Outcome made =
+                Patchkit("diff --old " + Release(version - 1) + " --new " + Release(version) +
+                         " --stub stub.exe -o " + Package(version));
+            ASSERT_EQ(made.exitCode, 0) << made.err;
+        }
+    }
+
+    static std::string Release(std::uint32_t version) { return "r" + std::to_string(version); }
+    static std::string Package(std::uint32_t version) {
+        return "p" + std::to_string(version) + ".exe";
+    }
+
+    static void MakeHistoryRelease(const std::string& folder, std::uint32_t version,
+                                   const std::string& readme) {
+        std::string pak;
+        for (std::uint32_t step = 3186; step <= version; ++step) {
+            pak += pktest::NoiseData(20000, step);
+        }
+        ASSERT_TRUE(PutFile(folder + "/version.ini", std::to_string(version) + "\r\n0\r\n"));
+        ASSERT_TRUE(PutFile(folder + "/res.pak", pak));
+        ASSERT_TRUE(PutFile(folder + "/readme.txt", readme));
+    }
+
+    testsupport::ScratchGameDirectory m_folder;
+};
+
+TEST_F(ReleaseHistoryTest, IndexListsTheHistoryByVersionAndProvesEveryStep) {
+    const Outcome indexed = Patchkit("index p3189.exe p3187.exe p3188.exe -o releases.json "
+                                     "--sha256sums sums.txt --releases r3186 r3187 r3188 r3189");
+    ASSERT_EQ(indexed.exitCode, 0) << indexed.err;
+    const std::string index = testsupport::ReadBinaryFile("releases.json");
+    const std::size_t first = index.find("\"file\": \"p3187.exe\"");
+    const std::size_t last = index.find("\"file\": \"p3189.exe\"");
+    EXPECT_TRUE(first != std::string::npos && last != std::string::npos && first < last) << index;
+    EXPECT_TRUE(Contains(index, "\"proven\": true"));
+    EXPECT_TRUE(Contains(index, "\"fromVersion\": 3186"));
+    const int status = std::system("sha256sum --quiet -c sums.txt >/dev/null");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(ReleaseHistoryTest, IndexRefusesAGapADuplicateAndADamagedPackage) {
+    Outcome refused = Patchkit("index p3187.exe p3189.exe -o gap.json");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "a gap: no package brings 3187 to 3188")) << refused.err;
+
+    fs::copy_file("p3187.exe", "again.exe");
+    refused = Patchkit("index p3187.exe again.exe -o twice.json");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "a second package for version 3187")) << refused.err;
+
+    std::string damaged = testsupport::ReadBinaryFile("p3188.exe");
+    damaged[damaged.size() / 2] ^= 0x40; // in the pak entry's data
+    ASSERT_TRUE(PutFile("damaged.exe", damaged));
+    refused = Patchkit("index p3187.exe damaged.exe -o damaged.json");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "damaged.exe: inspect --verify does not pass it"))
+        << refused.err;
+    EXPECT_FALSE(fs::exists("gap.json") || fs::exists("twice.json") || fs::exists("damaged.json"));
+}
+
+TEST_F(ReleaseHistoryTest, IndexCatchesAPackageBuiltFromTheWrongRelease) {
+    MakeHistoryRelease("other3187", 3187, "a read-me that never shipped");
+    ASSERT_EQ(Patchkit("diff --old r3186 --new other3187 --stub stub.exe -o wrong.exe").exitCode,
+              0);
+    const Outcome refused =
+        Patchkit("index wrong.exe p3188.exe -o releases.json --releases r3186 r3187 r3188");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "wrong.exe: applied to r3186 does not give r3187"))
+        << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "readme.txt")) << refused.err;
+    EXPECT_FALSE(fs::exists("releases.json") || fs::exists("releases.json.check"));
+}
+
+} // namespace

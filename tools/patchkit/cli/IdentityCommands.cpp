@@ -7,6 +7,7 @@
 #include "cli/ProgressDisplay.h"
 #include "identity/GameRepair.h"
 #include "identity/GameVerification.h"
+#include "identity/ReleaseIndex.h"
 #include "identity/ReleaseManifest.h"
 #include "rules/VersionText.h"
 
@@ -139,12 +140,61 @@ int RunRepair(RepairRequest request, bool json, bool quiet) {
     return 0;
 }
 
+int RunIndex(IndexRequest request, const fs::path& output, const fs::path& sums, bool quiet) {
+    ProgressDisplay progress(stderr, !quiet && IsTerminal(stderr));
+    request.work.progress = &progress;
+    std::atomic<bool> interrupted{false};
+    InterruptWatcher watcher([&interrupted] { interrupted = true; });
+    request.stop = &interrupted;
+    request.scratch = output;
+    request.scratch += ".check";
+    ReleaseIndex index;
+    std::string error;
+    if (!IndexPackages(request, index, error) ||
+        !WriteOutputFile(output, IndexJson(index), error) ||
+        (!sums.empty() && !WriteOutputFile(sums, IndexSha256Sums(index), error))) {
+        PrintError("no index written:\n" + error);
+        return 1;
+    }
+    std::printf("%s: %zu packages, versions %u to %u%s\n", DisplayPath(output).c_str(),
+                index.packages.size(), index.packages.front().version - 1,
+                index.packages.back().version, index.proven ? ", each proven on its release" : "");
+    return 0;
+}
+
 } // namespace
 
 IdentityCommands::IdentityCommands(CLI::App& app) {
     AddManifest(app);
     AddVerify(app);
     AddRepair(app);
+    AddIndex(app);
+}
+
+void IdentityCommands::AddIndex(CLI::App& app) {
+    m_index = app.add_subcommand(
+        "index", "List a release history's packages for a download page: versions, sizes, "
+                 "SHA-256, signatures, the room they take. Refuses gaps, two packages for a step "
+                 "and packages inspect --verify does not pass; with --releases, proves every "
+                 "step. Exit 0 when written, 1 when refused.");
+    m_index->add_option("packages", m_packages, "The packages, in any order")
+        ->required()
+        ->check(CLI::ExistingFile)
+        ->type_name("PACKAGE.exe...");
+    m_index->add_option("-o,--output", m_output, "The index to write")
+        ->required()
+        ->type_name("releases.json");
+    m_index
+        ->add_option("--sha256sums", m_sha256sums,
+                     "Also write the packages' digests as sha256sum -c reads them beside them")
+        ->type_name("FILE");
+    m_index
+        ->add_option("--releases", m_releases,
+                     "Release folders (with version.ini): apply each package to a copy of its "
+                     "release and compare with the next")
+        ->check(CLI::ExistingDirectory)
+        ->type_name("RELEASE_DIR...");
+    AddWork(*m_index, m_jobs, m_quiet);
 }
 
 void IdentityCommands::AddRepair(CLI::App& app) {
@@ -206,11 +256,12 @@ void IdentityCommands::AddVerify(CLI::App& app) {
 }
 
 bool IdentityCommands::Knows(const std::string& name) const {
-    return m_manifest->check_name(name) || m_verify->check_name(name) || m_repair->check_name(name);
+    return m_manifest->check_name(name) || m_verify->check_name(name) ||
+           m_repair->check_name(name) || m_index->check_name(name);
 }
 
 bool IdentityCommands::Parsed() const {
-    return m_manifest->parsed() || m_verify->parsed() || m_repair->parsed();
+    return m_manifest->parsed() || m_verify->parsed() || m_repair->parsed() || m_index->parsed();
 }
 
 int IdentityCommands::Run() const {
@@ -218,6 +269,18 @@ int IdentityCommands::Run() const {
         return RunManifest(PathOf(m_release), PathOf(m_output),
                            m_sha256sums.empty() ? fs::path() : PathOf(m_sha256sums), m_jobs,
                            m_quiet);
+    }
+    if (m_index->parsed()) {
+        IndexRequest request;
+        for (const std::string& package : m_packages) {
+            request.packages.push_back(PathOf(package));
+        }
+        for (const std::string& release : m_releases) {
+            request.releases.push_back(PathOf(release));
+        }
+        request.work.jobs = m_jobs;
+        return RunIndex(request, PathOf(m_output),
+                        m_sha256sums.empty() ? fs::path() : PathOf(m_sha256sums), m_quiet);
     }
     if (m_repair->parsed()) {
         RepairRequest request;

@@ -21,16 +21,20 @@ private:
     void AddManifest(CLI::App& app);
     void AddVerify(CLI::App& app);
     void AddRepair(CLI::App& app);
+    void AddIndex(CLI::App& app);
 
     CLI::App* m_manifest = nullptr;
     CLI::App* m_verify = nullptr;
     CLI::App* m_repair = nullptr;
+    CLI::App* m_index = nullptr;
 
     std::string m_release;
     std::string m_output;
     std::string m_sha256sums;
     std::string m_game;
     std::vector<std::string> m_manifests;
+    std::vector<std::string> m_packages;
+    std::vector<std::string> m_releases;
     bool m_json = false;
     bool m_dryRun = false;
     bool m_removeExtra = false;

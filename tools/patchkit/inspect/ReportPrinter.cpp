@@ -63,23 +63,6 @@ std::string VersionWithShown(std::uint32_t version) {
     return std::to_string(version) + " (" + VersionShown(version) + ")";
 }
 
-std::string SignatureLine(const SignatureReport& signature) {
-    if (!signature.present) {
-        return "none";
-    }
-    std::string line = signature.digestAlgorithm.empty() ? "unreadable" : signature.digestAlgorithm;
-    line += signature.sealed ? ", sealed" : ", not sealed";
-    switch (signature.digest) {
-    case SignatureReport::Digest::Matches:
-        return line + ", digest matches the file";
-    case SignatureReport::Digest::Differs:
-        return line + ", digest does not match the file";
-    case SignatureReport::Digest::NotChecked:
-        break;
-    }
-    return line + ", digest not checked";
-}
-
 std::string FindingLine(const Finding& finding) {
     std::string line = "  " + Left(SeverityName(finding.severity), 8) + ' ';
     if (finding.entry != 0) {
@@ -105,6 +88,23 @@ std::string Verdict(const PackageReport& report) {
 }
 
 } // namespace
+
+std::string SignatureLine(const SignatureReport& signature) {
+    if (!signature.present) {
+        return "none";
+    }
+    std::string line = signature.digestAlgorithm.empty() ? "unreadable" : signature.digestAlgorithm;
+    line += signature.sealed ? ", sealed" : ", not sealed";
+    switch (signature.digest) {
+    case SignatureReport::Digest::Matches:
+        return line + ", digest matches the file";
+    case SignatureReport::Digest::Differs:
+        return line + ", digest does not match the file";
+    case SignatureReport::Digest::NotChecked:
+        break;
+    }
+    return line + ", digest not checked";
+}
 
 std::string ReportAsText(const PackageReport& report) {
     std::string text = "Package  " + report.package;
@@ -157,6 +157,27 @@ std::string ReportAsText(const PackageReport& report) {
     return text + '\n' + Verdict(report);
 }
 
+void SignatureJson(JsonWriter& json, const SignatureReport& signature) {
+    json.BeginObject();
+    json.Key("present");
+    json.Bool(signature.present);
+    json.Key("sealed");
+    json.Bool(signature.sealed);
+    json.Key("digest_algorithm");
+    if (signature.digestAlgorithm.empty()) {
+        json.Null();
+    } else {
+        json.String(signature.digestAlgorithm);
+    }
+    json.Key("digest_matches");
+    if (signature.digest == SignatureReport::Digest::NotChecked) {
+        json.Null();
+    } else {
+        json.Bool(signature.digest == SignatureReport::Digest::Matches);
+    }
+    json.EndObject();
+}
+
 std::string ReportAsJson(const PackageReport& report) {
     JsonWriter json;
     json.BeginObject();
@@ -183,25 +204,7 @@ std::string ReportAsJson(const PackageReport& report) {
         json.Null();
     }
     json.Key("signature");
-    const SignatureReport& signature = report.signature;
-    json.BeginObject();
-    json.Key("present");
-    json.Bool(signature.present);
-    json.Key("sealed");
-    json.Bool(signature.sealed);
-    json.Key("digest_algorithm");
-    if (signature.digestAlgorithm.empty()) {
-        json.Null();
-    } else {
-        json.String(signature.digestAlgorithm);
-    }
-    json.Key("digest_matches");
-    if (signature.digest == SignatureReport::Digest::NotChecked) {
-        json.Null();
-    } else {
-        json.Bool(signature.digest == SignatureReport::Digest::Matches);
-    }
-    json.EndObject();
+    SignatureJson(json, report.signature);
     json.Key("archiveSize");
     SizeOrNull(json, report.archiveLength);
     json.Key("verified");
