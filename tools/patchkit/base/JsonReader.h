@@ -20,9 +20,9 @@ public:
     const std::vector<JsonValue>& Elements() const { return m_elements; }
 
     // False when the value is of another kind.
-    bool GetString(std::string& value) const;
-    bool GetNumber(std::uint64_t& value) const;
-    bool GetBool(bool& value) const;
+    [[nodiscard]] bool GetString(std::string& value) const;
+    [[nodiscard]] bool GetNumber(std::uint64_t& value) const;
+    [[nodiscard]] bool GetBool(bool& value) const;
 
 private:
     friend class JsonParser;
@@ -37,4 +37,4 @@ private:
 
 // False, with where and why, when text is not one JSON document (or nests deeper than sensible,
 // holds a number that is not a whole one within 64 bits, or an escape that is no character).
-bool ParseJson(const std::string& text, JsonValue& document, std::string& error);
+[[nodiscard]] bool ParseJson(const std::string& text, JsonValue& document, std::string& error);

@@ -17,4 +17,4 @@ std::string DisplayPath(const std::filesystem::path& path);
 // Bytes as lower-case hexadecimal digits (digests as sha256sum prints them), and back; false for
 // text that is not an even number of hexadecimal digits.
 std::string HexText(const std::string& bytes);
-bool BytesOfHexText(const std::string& hex, std::string& bytes);
+[[nodiscard]] bool BytesOfHexText(const std::string& hex, std::string& bytes);

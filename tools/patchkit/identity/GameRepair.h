@@ -39,7 +39,8 @@ struct RepairOutcome {
 // after an interruption at any point, it ends with the exact release. False, with the reason, when
 // refused (a folder inside the other, names that differ only in case, a folder in a file's place
 // without removeExtra) or when a step fails; the actions done so far are in outcome.
-bool RepairGame(const RepairRequest& request, RepairOutcome& outcome, std::string& error);
+[[nodiscard]] bool RepairGame(const RepairRequest& request, RepairOutcome& outcome,
+                              std::string& error);
 
 std::string RepairText(const RepairOutcome& outcome);
 std::string RepairJson(const RepairOutcome& outcome);

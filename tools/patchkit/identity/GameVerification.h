@@ -56,9 +56,10 @@ struct GameFolder {
 
 // Reads the folder (writing nothing) and hashes what the manifests need, on work.jobs threads.
 // False, with the reason, when the folder cannot be read or the hashing was stopped.
-bool ReadGameFolder(const std::filesystem::path& game,
-                    const std::vector<ReleaseManifest>& manifests, GameFolder& folder,
-                    const WorkSettings& work, const std::atomic<bool>* stop, std::string& error);
+[[nodiscard]] bool ReadGameFolder(const std::filesystem::path& game,
+                                  const std::vector<ReleaseManifest>& manifests, GameFolder& folder,
+                                  const WorkSettings& work, const std::atomic<bool>* stop,
+                                  std::string& error);
 
 // Every difference between the folder and the release, names compared as Windows compares them.
 // Extras are given outermost only; an empty "patch" folder (the updater's) is none.

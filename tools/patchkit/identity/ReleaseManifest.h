@@ -45,13 +45,15 @@ struct ReleaseManifest {
 // every reason naming the file, for what diff refuses in a release (an unreadable folder or
 // version.ini, names that differ only in case), names Windows does not allow, a recorded pak
 // offset beyond the pak's end, a file that changed while it was read, or a stop.
-bool MakeManifest(const std::filesystem::path& release, ReleaseManifest& manifest,
-                  const WorkSettings& work, const std::atomic<bool>* stop, std::string& error);
+[[nodiscard]] bool MakeManifest(const std::filesystem::path& release, ReleaseManifest& manifest,
+                                const WorkSettings& work, const std::atomic<bool>* stop,
+                                std::string& error);
 
 // The document: the same manifest always gives the same bytes.
 std::string ManifestJson(const ReleaseManifest& manifest);
 // False, with the reason, for a document that is not a manifest of this format.
-bool ParseManifest(const std::string& json, ReleaseManifest& manifest, std::string& error);
+[[nodiscard]] bool ParseManifest(const std::string& json, ReleaseManifest& manifest,
+                                 std::string& error);
 
 // "DIGEST  NAME" lines as sha256sum -c reads them in the release folder, under the names the
 // release folder spells, sorted as the manifest is, version.ini last.

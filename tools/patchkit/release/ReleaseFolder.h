@@ -51,7 +51,8 @@ struct Release {
 // Reads the folder and its version.ini. False, with the reasons, when the folder cannot be read
 // (links, special files, names without a code page 936 form), version.ini is missing or holds no
 // valid version, or two names differ only in case.
-bool ReadRelease(const std::filesystem::path& folder, Release& release, Refusals& refusals);
+[[nodiscard]] bool ReadRelease(const std::filesystem::path& folder, Release& release,
+                               Refusals& refusals);
 
 // A file the updater writes into at the pak offset.
 bool IsPak(const SourceEntry& entry);

@@ -25,5 +25,6 @@ struct HashResult {
 // Hashes the files on work.jobs threads: several files at a time, largest first, each in one pass
 // through a buffer of its own, so memory does not grow with the files. work.progress counts the
 // bytes read (the caller starts and finishes it). False, with results incomplete, when stopped.
-bool HashFiles(const std::vector<HashRequest>& requests, std::vector<HashResult>& results,
-               const WorkSettings& work, const std::atomic<bool>* stop);
+[[nodiscard]] bool HashFiles(const std::vector<HashRequest>& requests,
+                             std::vector<HashResult>& results, const WorkSettings& work,
+                             const std::atomic<bool>* stop);
