@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -73,6 +75,24 @@ TEST_F(FileSystemTest, TwoNamesThatDifferOnlyInCaseAreRefused) {
     EXPECT_FALSE(CreateNarrowDirectories("maps/sub/"));
     // As spelled, a name is taken without a search.
     EXPECT_EQ(TryOpenNarrowFile("Maps/field.dat", "wb", file), FileError::None);
+}
+
+// Folders searched once are remembered; what others change in them afterwards still counts.
+TEST_F(FileSystemTest, NamesAddedByOthersAfterASearchAreFound) {
+    ASSERT_TRUE(fs::create_directories("Maps"));
+    FileHandle file;
+    EXPECT_EQ(TryOpenNarrowFile("maps/new.dat", "wb", file), FileError::None);
+    file.reset();
+    EXPECT_EQ(TryOpenNarrowFile("maps/other.dat", "rb", file), FileError::Missing);
+    // A folder's time moves in ticks of the kernel's clock; others' changes come later than one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(testsupport::WriteBinaryFile("Maps/Other.DAT", "theirs"));
+    EXPECT_EQ(TryOpenNarrowFile("maps/other.dat", "rb", file), FileError::None);
+    file.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(testsupport::WriteBinaryFile("Maps/OTHER.dat", "a second"));
+    EXPECT_EQ(TryOpenNarrowFile("maps/other.dat", "rb", file), FileError::Refused);
+    EXPECT_TRUE(fs::exists("Maps/new.dat"));
 }
 
 TEST_F(FileSystemTest, DirectoryCreationReportsAFileInTheWay) {
