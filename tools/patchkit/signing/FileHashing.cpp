@@ -14,56 +14,52 @@ namespace {
 // Large reads keep hashing at the disk's pace; one buffer per thread is all the memory it takes.
 constexpr std::size_t kHashBufferSize = 1 << 20;
 
+// One hashing of the file gives every digest: at each prefix's end, the digest so far.
 class FileHasher {
 public:
     FileHasher(const HashRequest& request, HashResult& result)
         : m_request(request), m_result(result), m_whole("sha256") {
-        for (std::size_t i = 0; i < request.prefixes.size(); ++i) {
-            m_prefixes.push_back(std::make_unique<Hasher>("sha256"));
-        }
         m_result.prefixDigests.assign(request.prefixes.size(), std::string());
     }
 
-    // One piece of the file, read at offset m_result.size.
+    // The next piece of the file.
     bool Add(const unsigned char* bytes, std::size_t count) {
-        const std::uint64_t at = m_result.size;
-        for (std::size_t i = 0; i < m_prefixes.size(); ++i) {
-            const std::uint64_t end = m_request.prefixes[i];
-            if (m_prefixes[i] && end >= at) {
-                const auto part =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(count, end - at));
-                if (!m_prefixes[i]->Add(bytes, part)) {
-                    return false;
-                }
-                if (at + part == end && !FinishPrefix(i)) {
-                    return false;
-                }
+        while (count > 0) {
+            if (!NotePrefixesReached()) {
+                return false;
             }
+            const std::uint64_t at = m_result.size;
+            std::uint64_t end = at + count; // up to the nearest prefix's end within the piece
+            for (const std::uint64_t prefix : m_request.prefixes) {
+                end = prefix > at && prefix < end ? prefix : end;
+            }
+            const auto part = static_cast<std::size_t>(end - at);
+            if (!m_whole.Add(bytes, part)) {
+                return false;
+            }
+            m_result.size += part;
+            bytes += part;
+            count -= part;
         }
-        m_result.size += count;
-        return m_whole.Add(bytes, count);
+        return true;
     }
 
-    bool Finish() {
-        for (std::size_t i = 0; i < m_prefixes.size(); ++i) {
-            if (m_prefixes[i] && m_request.prefixes[i] == m_result.size && !FinishPrefix(i)) {
+    bool Finish() { return NotePrefixesReached() && m_whole.Finish(m_result.whole); }
+
+private:
+    bool NotePrefixesReached() {
+        for (std::size_t i = 0; i < m_request.prefixes.size(); ++i) {
+            if (m_request.prefixes[i] == m_result.size && m_result.prefixDigests[i].empty() &&
+                !m_whole.DigestSoFar(m_result.prefixDigests[i])) {
                 return false;
             }
         }
-        return m_whole.Finish(m_result.whole);
-    }
-
-private:
-    bool FinishPrefix(std::size_t index) {
-        const bool finished = m_prefixes[index]->Finish(m_result.prefixDigests[index]);
-        m_prefixes[index].reset();
-        return finished;
+        return true;
     }
 
     const HashRequest& m_request;
     HashResult& m_result;
     Hasher m_whole;
-    std::vector<std::unique_ptr<Hasher>> m_prefixes;
 };
 
 bool Stopped(const std::atomic<bool>* stop) {
