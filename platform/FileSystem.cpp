@@ -1,11 +1,16 @@
 #include "platform/FileSystem.h"
 
+#include "platform/NameCase.h"
 #include "platform/TextEncoding.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 #ifdef _WIN32
@@ -18,6 +23,7 @@
 #include <winbase.h>
 #include <winnls.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -146,12 +152,125 @@ FileError OpenWideStream(const std::filesystem::path& path, const OpenMode& mode
     return FileError::None;
 }
 
+// The one name in folder that Windows would take for name; false when several would do.
+// The names of the folders searched, folded, so that writing many new files into one folder
+// does not read the folder again for each. A listing is used while the folder's identity and time
+// are those it had when read, or after a file was created here. A change another program makes
+// within the same tick of the file times as the listing goes unseen: nothing else writes into a
+// game folder while it is updated.
+class FolderNames {
+public:
+    // The one name in folder that Windows would take for name (empty for none); false when
+    // several would do.
+    bool Find(const std::filesystem::path& folder, const std::string& name, std::string& found) {
+        const std::string key = folder.empty() ? "." : folder.native();
+        struct stat status {};
+        if (stat(key.c_str(), &status) != 0) {
+            return true; // nothing there to find
+        }
+        std::lock_guard<std::mutex> hold(m_lock);
+        Listing& listing = m_listings[key];
+        if (!listing.Fresh(status)) {
+            listing.Read(key, status);
+        }
+        const std::string folded = FoldedNameCase(name);
+        if (listing.ambiguous.count(folded) != 0) {
+            return false;
+        }
+        const auto match = listing.names.find(folded);
+        found = match == listing.names.end() ? std::string() : match->second;
+        return true;
+    }
+
+    // A file this process just created: its folder's listing stays good.
+    void Created(const std::filesystem::path& file) {
+        const std::filesystem::path folder = file.parent_path();
+        const std::string key = folder.empty() ? "." : folder.native();
+        struct stat status {};
+        std::lock_guard<std::mutex> hold(m_lock);
+        const auto listing = m_listings.find(key);
+        if (listing != m_listings.end() && stat(key.c_str(), &status) == 0) {
+            listing->second.names.emplace(FoldedNameCase(file.filename().native()),
+                                          file.filename().native());
+            listing->second.Remember(status);
+        }
+    }
+
+private:
+    struct Listing {
+        ino_t inode = 0;
+        timespec modified{};
+        std::map<std::string, std::string> names; // folded -> as on the disk
+        std::set<std::string> ambiguous;          // folded names held more than once
+
+        bool Fresh(const struct stat& status) const {
+            return inode == status.st_ino && modified.tv_sec == status.st_mtim.tv_sec &&
+                   modified.tv_nsec == status.st_mtim.tv_nsec;
+        }
+        void Remember(const struct stat& status) {
+            inode = status.st_ino;
+            modified = status.st_mtim;
+        }
+        void Read(const std::string& folder, const struct stat& status) {
+            names.clear();
+            ambiguous.clear();
+            Remember(status);
+            DIR* directory = opendir(folder.c_str());
+            while (const dirent* item = directory != nullptr ? readdir(directory) : nullptr) {
+                if (!names.emplace(FoldedNameCase(item->d_name), item->d_name).second) {
+                    ambiguous.insert(FoldedNameCase(item->d_name));
+                }
+            }
+            if (directory != nullptr) {
+                closedir(directory);
+            }
+        }
+    };
+
+    std::mutex m_lock;
+    std::map<std::string, Listing> m_listings;
+};
+
+FolderNames& SearchedFolders() {
+    static FolderNames folders;
+    return folders;
+}
+
+// Windows finds an existing file or folder whatever the case of its letters. Each part of the
+// path that is not there as spelled is looked up in its folder; the parts below the first that
+// exists in no case stay as spelled. False when two existing names differ only in case, since
+// Windows could not hold both and either could be meant.
+bool ResolveNameCase(std::filesystem::path& hostPath) {
+    std::filesystem::path resolved;
+    bool searching = true;
+    for (const std::filesystem::path& part : hostPath) {
+        std::error_code error;
+        if (searching && !part.empty() && part != "." && part != ".." &&
+            !std::filesystem::exists(std::filesystem::symlink_status(resolved / part, error))) {
+            std::string found;
+            if (!SearchedFolders().Find(resolved, part.native(), found)) {
+                return false;
+            }
+            searching = !found.empty();
+            resolved /= searching ? std::filesystem::path(found) : part;
+            continue;
+        }
+        resolved /= part;
+    }
+    hostPath = resolved;
+    return true;
+}
+
 FileError OpenNarrowStream(const std::string& cp936Path, const OpenMode& mode, FileHandle& file) {
     std::filesystem::path hostPath;
     if (!NarrowToHostPath(cp936Path, hostPath)) {
         return FileError::Refused;
     }
-    return OpenWideStream(hostPath, mode, file);
+    const FileError error = OpenWideStream(hostPath, mode, file);
+    if (error == FileError::None && (mode.flags & O_CREAT) != 0) {
+        SearchedFolders().Created(hostPath);
+    }
+    return error;
 }
 
 #endif
@@ -194,7 +313,7 @@ bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostP
     // Windows separates at a backslash too; in UTF-8 no byte of a longer character is one.
     std::replace(utf8.begin(), utf8.end(), '\\', '/');
     hostPath = utf8;
-    return true;
+    return ResolveNameCase(hostPath);
 }
 
 #endif

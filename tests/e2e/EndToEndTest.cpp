@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -597,6 +598,63 @@ TEST_F(ApplicationTest, PatchkitExeSignStepNamesTheFailingStepAndLeavesNothing) 
         std::sort(left.begin(), left.end());
         EXPECT_EQ(left, (std::vector<std::string>{"QRTManualPatch.exe", "game", "update folder"}));
     }
+}
+
+// Support on a player's Windows machine: patchkit.exe verifies a game folder against a manifest
+// the native build made and reports exactly what the native build reports; its manifest of the
+// release is the native one's bytes.
+TEST_F(ApplicationTest, PatchkitExeVerifiesAGameFolderLikeTheNativeBuild) {
+    const fs::path patchkitExe = EnvironmentValue("QRT_PATCHKIT_EXE");
+    ASSERT_TRUE(fs::exists(patchkitExe)) << "patchkit.exe not found: build the Windows presets";
+    const fs::path release = m_work / "release";
+    const std::string pak = testsupport::PatternedData(200000, 5);
+    const auto put = [](const fs::path& path, const std::string& bytes) {
+        fs::create_directories(path.parent_path());
+        return WriteBinaryFile(path, bytes);
+    };
+    ASSERT_TRUE(put(release / "version.ini", "3187\r\n0\r\n"));
+    ASSERT_TRUE(put(release / "res.pak", pak));
+    ASSERT_TRUE(put(release / fs::u8path("Data/地图/说明.txt"), "read me"));
+    ASSERT_TRUE(put(release / "Data/Field.dat", testsupport::PatternedData(70000, 6)));
+    ASSERT_TRUE(
+        RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' manifest release -o release.json"))
+        << ReadBinaryFile(m_work / "tool-out.txt");
+    // The same release, once in other case, and once as a player's disk holds it after an
+    // interrupted update and a scanner's quarantine.
+    fs::remove_all(Game());
+    fs::copy(release, Game(), fs::copy_options::recursive);
+    fs::rename(Game() / "Data", Game() / "DATA");
+    const fs::path damaged = m_work / "damaged";
+    fs::copy(release, damaged, fs::copy_options::recursive);
+    ASSERT_TRUE(WriteBinaryFile(damaged / "res.pak", pak + "tail"));
+    fs::remove(damaged / "Data/Field.dat");
+    ASSERT_TRUE(put(damaged / "extra.txt", "x"));
+
+    const fs::path previous = fs::current_path();
+    fs::current_path(m_work); // both builds take the same relative names
+    for (const char* game : {"game", "damaged"}) {
+        SCOPED_TRACE(game);
+        const std::string arguments =
+            std::string(" verify --game ") + game + " --manifest release.json --json";
+        const int nativeStatus = std::system(
+            (std::string("'") + PATCHKIT_PROGRAM + "'" + arguments + " >native.json").c_str());
+        const WineSession::Result windows =
+            g_session->RunWine({patchkitExe.string(), "verify", "--game", game, "--manifest",
+                                "release.json", "--json"},
+                               60);
+        const std::string native = ReadBinaryFile(m_work / "native.json");
+        EXPECT_EQ(windows.exitCode, WEXITSTATUS(nativeStatus));
+        EXPECT_EQ(windows.exitCode, std::string(game) == "game" ? 0 : 1) << windows.output;
+        std::string output = windows.output; // the console's text mode ends lines in CR LF
+        output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());
+        EXPECT_EQ(output, native);
+    }
+    // The Windows crypto API hashes as OpenSSL does: the manifest is the same bytes.
+    const WineSession::Result made =
+        g_session->RunWine({patchkitExe.string(), "manifest", "release", "-o", "windows.json"}, 60);
+    EXPECT_EQ(made.exitCode, 0) << made.output;
+    EXPECT_TRUE(ReadBinaryFile(m_work / "windows.json") == ReadBinaryFile(m_work / "release.json"));
+    fs::current_path(previous);
 }
 
 // ---- a package made by patchkit diff from two releases

@@ -132,6 +132,29 @@ TEST_F(CommandLineTest, EveryCommandExitsOneWhenItsOutputCannotBeWritten) {
     EXPECT_EQ(onFullDisk("--help"), 1);
 }
 
+// A Linux copy of a Windows game folder keeps its folders' case; the updater writes lower case.
+TEST_F(CommandLineTest, ApplyFindsFoldersWhateverTheirCaseAndRefusesTwoThatDifferOnlyInCase) {
+    ASSERT_TRUE(PutFile("source/maps/field.dat", "new field"));
+    ASSERT_TRUE(PutFile("source/maps/added.dat", "added"));
+    ASSERT_TRUE(Patchkit("build --stub stub.exe --version 3187 --from source -o p.exe").exitCode ==
+                0);
+    ASSERT_TRUE(PutFile("game/Maps/Field.dat", "old field"));
+
+    const Outcome applied = Patchkit("apply p.exe --game game");
+    ASSERT_EQ(applied.exitCode, 0) << applied.out << applied.err;
+    EXPECT_EQ(testsupport::ReadBinaryFile("game/Maps/Field.dat"), "new field");
+    EXPECT_EQ(testsupport::ReadBinaryFile("game/Maps/added.dat"), "added");
+    EXPECT_FALSE(fs::exists("game/maps"));
+
+    ASSERT_TRUE(PutFile("game/version.ini", "3186\r\n0\r\n"));
+    ASSERT_TRUE(fs::create_directory("game/MAPS"));
+    const auto before = TreeOf("game");
+    const Outcome refused = Patchkit("apply p.exe --game game");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "differ only in case")) << refused.err;
+    EXPECT_TRUE(TreeOf("game") == before);
+}
+
 TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
     const Outcome help = Patchkit("--help");
     EXPECT_EQ(help.exitCode, 0);

@@ -75,3 +75,32 @@ std::string DisplayPath(const std::filesystem::path& path) {
     static_cast<void>(PathToUtf8(path, utf8)); // the units at fault are U+FFFD already
     return utf8;
 }
+
+std::string HexText(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const char byte : bytes) {
+        text += kDigits[static_cast<unsigned char>(byte) >> 4];
+        text += kDigits[static_cast<unsigned char>(byte) & 0xF];
+    }
+    return text;
+}
+
+bool BytesOfHexText(const std::string& hex, std::string& bytes) {
+    const auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    bytes.clear();
+    if (hex.size() % 2 != 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = digit(hex[i]);
+        const int low = digit(hex[i + 1]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        bytes += static_cast<char>(high << 4 | low);
+    }
+    return true;
+}

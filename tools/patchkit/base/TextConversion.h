@@ -16,3 +16,8 @@ std::string WideText(const std::wstring& wide);
 [[nodiscard]] bool PathToUtf8(const std::filesystem::path& path, std::string& utf8);
 // For messages: the path as well as it can be shown.
 std::string DisplayPath(const std::filesystem::path& path);
+
+// Bytes as lower-case hexadecimal digits (digests as sha256sum prints them), and back; false for
+// text that is not an even number of hexadecimal digits.
+std::string HexText(const std::string& bytes);
+[[nodiscard]] bool BytesOfHexText(const std::string& hex, std::string& bytes);

@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "release/DiffSummary.h"
 #include "release/DiffWorkflow.h"
+#include "release/ReleaseFolder.h"
 #include "rules/VersionText.h"
 #include "signing/SealPackage.h"
 
@@ -24,8 +25,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 bool IsTerminal(std::FILE* stream) {
 #ifdef _WIN32
     return _isatty(_fileno(stream)) != 0;
@@ -37,6 +36,8 @@ bool IsTerminal(std::FILE* stream) {
 void PrintError(const std::string& text) {
     std::fprintf(stderr, "patchkit: %s\n", text.c_str());
 }
+
+namespace {
 
 // The comparisons report the bytes done so far, from 0 again in each phase; the display counts
 // what each report adds.
@@ -142,6 +143,16 @@ int RunApply(const fs::path& package, const fs::path& gameFolder) {
     const fs::path packagePath = fs::absolute(package, failure);
     if (failure) {
         PrintError(DisplayPath(package) + ": cannot be located");
+        return 1;
+    }
+    // The updater would find either of two names that differ only in case; the player's folder
+    // is not guessed at.
+    const std::vector<std::string> clashes = NamesDifferingOnlyInCase(gameFolder);
+    if (!clashes.empty()) {
+        for (const std::string& clash : clashes) {
+            PrintError(clash + "; Windows holds only one of them: rename or remove one");
+        }
+        PrintError("nothing written");
         return 1;
     }
     fs::current_path(gameFolder, failure);

@@ -3,9 +3,15 @@
 #include "build/BuildPackage.h"
 #include "release/DiffWorkflow.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <string>
 
 // The commands of patchkit; each returns the process's exit code.
+
+bool IsTerminal(std::FILE* stream);
+// "patchkit: TEXT" on standard error.
+void PrintError(const std::string& text);
 
 // Progress is shown on standard error when it is a terminal, unless quiet.
 

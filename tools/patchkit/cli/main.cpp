@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 #include "cli/FailureGuard.h"
+#include "cli/IdentityCommands.h"
 
 #include <CLI/CLI.hpp>
 
@@ -32,6 +33,11 @@ const char* const kUsage =
     "                     [--level 0-9] [--replace] [--sign COMMAND]) [--check]\n"
     "                     [--allow-leftovers] [--json]\n"
     "                     [--jobs N] [--quiet]\n"
+    "       patchkit manifest RELEASE_DIR -o MANIFEST.json [--sha256sums FILE] [--jobs N]\n"
+    "       patchkit verify --game DIR --manifest MANIFEST.json... [--json] [--jobs N]\n"
+    "       patchkit repair --game DIR --release RELEASE_DIR [--dry-run] [--remove-extra] "
+    "[--json]\n"
+    "       patchkit index PACKAGE... -o releases.json [--sha256sums FILE] [--releases DIR...]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
@@ -264,7 +270,9 @@ int Run(int argc, const char* const* argv) {
     const std::vector<Command> commands = {AddBuildCommand(app), AddSealCommand(app),
                                            AddInspectCommand(app), AddApplyCommand(app),
                                            AddDiffCommand(app)};
-    if (argc > 1 && argv[1][0] != '-' && !IsCommandName(commands, argv[1])) {
+    const IdentityCommands identity(app);
+    if (argc > 1 && argv[1][0] != '-' && !IsCommandName(commands, argv[1]) &&
+        !identity.Knows(argv[1])) {
         std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
         return 2;
     }
@@ -275,6 +283,9 @@ int Run(int argc, const char* const* argv) {
     } catch (const CLI::Error& failure) {
         std::fprintf(stderr, "patchkit: %s\n%s", failure.what(), kUsage);
         return 2;
+    }
+    if (identity.Parsed()) {
+        return identity.Run();
     }
     for (const Command& command : commands) {
         if (command.options->parsed()) {

@@ -3,6 +3,7 @@
 #include "rules/VersionText.h"
 
 #include "base/JsonWriter.h"
+#include "base/TextConversion.h"
 
 #include <cstdio>
 
@@ -40,16 +41,6 @@ std::string Hex32(std::uint32_t value) {
     return text;
 }
 
-std::string HexBytes(const std::string& bytes) {
-    std::string text;
-    for (const char byte : bytes) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(byte));
-        text += pair;
-    }
-    return text;
-}
-
 // Table cells: text padded with spaces to width, on the left for numbers.
 std::string Left(const std::string& text, std::size_t width) {
     return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
@@ -71,23 +62,6 @@ void SizeField(JsonWriter& json, const char* key, std::int64_t size) {
 
 std::string VersionWithShown(std::uint32_t version) {
     return std::to_string(version) + " (" + VersionShown(version) + ")";
-}
-
-std::string SignatureLine(const SignatureReport& signature) {
-    if (!signature.present) {
-        return "none";
-    }
-    std::string line = signature.digestAlgorithm.empty() ? "unreadable" : signature.digestAlgorithm;
-    line += signature.sealed ? ", sealed" : ", not sealed";
-    switch (signature.digest) {
-    case SignatureReport::Digest::Matches:
-        return line + ", digest matches the file";
-    case SignatureReport::Digest::Differs:
-        return line + ", digest does not match the file";
-    case SignatureReport::Digest::NotChecked:
-        break;
-    }
-    return line + ", digest not checked";
 }
 
 // Who signed and until when, and whether a timestamp keeps the signature valid after that.
@@ -185,21 +159,7 @@ void TrailerField(JsonWriter& json, const PackageReport& report) {
 
 void SignatureField(JsonWriter& json, const SignatureReport& signature) {
     json.Key("signature");
-    json.BeginObject();
-    json.BoolField("present", signature.present);
-    json.BoolField("sealed", signature.sealed);
-    if (signature.digestAlgorithm.empty()) {
-        json.NullField("digestAlgorithm");
-    } else {
-        json.StringField("digestAlgorithm", signature.digestAlgorithm);
-    }
-    if (signature.digest == SignatureReport::Digest::NotChecked) {
-        json.NullField("digestMatches");
-    } else {
-        json.BoolField("digestMatches", signature.digest == SignatureReport::Digest::Matches);
-    }
-    SignerFields(json, signature.signer);
-    json.EndObject();
+    SignatureJson(json, signature);
 }
 
 void WriteEntry(JsonWriter& json, const EntryReport& entry, std::size_t number) {
@@ -212,7 +172,7 @@ void WriteEntry(JsonWriter& json, const EntryReport& entry, std::size_t number) 
     } else {
         json.NullField("storedName");
     }
-    json.StringField("storedNameBytes", HexBytes(archived.storedName));
+    json.StringField("storedNameBytes", HexText(archived.storedName));
     json.StringField("writtenPath", entry.writtenPath);
     json.NumberField("method", archived.method);
     json.NumberField("compressedSize", archived.compressedSize);
@@ -235,6 +195,23 @@ void WriteFinding(JsonWriter& json, const Finding& finding) {
 }
 
 } // namespace
+
+std::string SignatureLine(const SignatureReport& signature) {
+    if (!signature.present) {
+        return "none";
+    }
+    std::string line = signature.digestAlgorithm.empty() ? "unreadable" : signature.digestAlgorithm;
+    line += signature.sealed ? ", sealed" : ", not sealed";
+    switch (signature.digest) {
+    case SignatureReport::Digest::Matches:
+        return line + ", digest matches the file";
+    case SignatureReport::Digest::Differs:
+        return line + ", digest does not match the file";
+    case SignatureReport::Digest::NotChecked:
+        break;
+    }
+    return line + ", digest not checked";
+}
 
 std::string ReportAsText(const PackageReport& report) {
     std::string text = "Package  " + report.package;
@@ -286,6 +263,24 @@ std::string ReportAsText(const PackageReport& report) {
         text += "\nFindings\n" + findings;
     }
     return text + '\n' + Verdict(report);
+}
+
+void SignatureJson(JsonWriter& json, const SignatureReport& signature) {
+    json.BeginObject();
+    json.BoolField("present", signature.present);
+    json.BoolField("sealed", signature.sealed);
+    if (signature.digestAlgorithm.empty()) {
+        json.NullField("digestAlgorithm");
+    } else {
+        json.StringField("digestAlgorithm", signature.digestAlgorithm);
+    }
+    if (signature.digest == SignatureReport::Digest::NotChecked) {
+        json.NullField("digestMatches");
+    } else {
+        json.BoolField("digestMatches", signature.digest == SignatureReport::Digest::Matches);
+    }
+    SignerFields(json, signature.signer);
+    json.EndObject();
 }
 
 std::string ReportAsJson(const PackageReport& report) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/JsonWriter.h"
 #include "inspect/InspectPackage.h"
 
 #include <string>
@@ -7,3 +8,7 @@
 // The report of `patchkit inspect` for people, and as one JSON document for release pipelines.
 std::string ReportAsText(const PackageReport& report);
 std::string ReportAsJson(const PackageReport& report);
+// The signature object of the report, for the documents that summarise packages.
+void SignatureJson(JsonWriter& json, const SignatureReport& signature);
+// "sha256, sealed, digest matches the file", or "none".
+std::string SignatureLine(const SignatureReport& signature);

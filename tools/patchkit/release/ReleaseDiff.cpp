@@ -14,56 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Release {
-    LocalState state;
-    std::vector<SourceEntry> entries; // without the root version.ini
-    std::map<std::string, std::size_t> byKey;
-};
-
-// Every reason to refuse, one per line, so a publisher sees them all at once.
-class Refusals {
-public:
-    void Add(const std::string& text) { m_text += (m_text.empty() ? "" : "\n") + text; }
-    void Add(const fs::path& path, const std::string& text) {
-        Add(DisplayPath(path) + ": " + text);
-    }
-    [[nodiscard]] bool Any() const { return !m_text.empty(); }
-    const std::string& Text() const { return m_text; }
-
-private:
-    std::string m_text;
-};
-
-bool IsPak(const SourceEntry& entry) {
-    return !entry.directory && EntryKindOf(LowerCaseEntryName(entry.storedName)) == EntryKind::Pak;
-}
-
-[[nodiscard]] bool ReadRelease(const fs::path& folder, Release& release, Refusals& refusals) {
-    std::string error;
-    if (!CollectSourceFolder(folder, release.entries, error)) {
-        refusals.Add(error);
-        return false;
-    }
-    const auto stateEntry =
-        std::find_if(release.entries.begin(), release.entries.end(), IsLocalStateEntry);
-    if (stateEntry == release.entries.end() ||
-        !ReadLocalStateFile(stateEntry->path, release.state)) {
-        refusals.Add(folder / kLocalStateFileName, "missing, or holds no valid version");
-        return false;
-    }
-    release.entries.erase(stateEntry);
-    for (std::size_t index = 0; index < release.entries.size(); ++index) {
-        const SourceEntry& entry = release.entries[index];
-        const auto [earlier, isFirst] = release.byKey.emplace(KeyOf(entry), index);
-        if (!isFirst) {
-            refusals.Add(entry.path, "differs only in case from " +
-                                         DisplayPath(release.entries[earlier->second].path) +
-                                         ", and a Windows folder holds only one of them");
-        }
-    }
-    return !refusals.Any();
-}
-
 // What OLD holds that NEW lacks, outermost only: a folder's contents go with it.
 std::vector<const SourceEntry*> Leftovers(const Release& oldRelease, const Release& newRelease) {
     std::vector<const SourceEntry*> leftovers;

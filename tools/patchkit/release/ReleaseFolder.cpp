@@ -1,14 +1,19 @@
 #include "release/ReleaseFolder.h"
 
 #include "base/TextConversion.h"
+#include "package/EntryName.h"
 #include "package/LocalState.h"
 #include "platform/FileSystem.h"
+#include "platform/NameCase.h"
 #include "platform/TextEncoding.h"
 #include "rules/EntryNameRules.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <new>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -39,7 +44,7 @@ bool WrittenPathUnder(const std::filesystem::path& folder, const SourceEntry& en
 }
 
 bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std::uint64_t size,
-                   const std::filesystem::path& to, std::string& error) {
+                   const std::filesystem::path& to, std::string& error, bool toDisk) {
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
     FileHandle source = OpenFile(from, "rb");
     if (!buffer || !source || !SeekFile(source.get(), static_cast<std::int64_t>(offset))) {
@@ -64,7 +69,7 @@ bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std:
         }
         remaining -= piece;
     }
-    if (!CloseWrittenFile(target)) {
+    if ((toDisk && !FlushFileToDisk(target.get())) || !CloseWrittenFile(target)) {
         error = DisplayPath(to) + ": cannot be written (is the disk full?)";
         return false;
     }
@@ -88,4 +93,60 @@ std::filesystem::path UnusedPathBeside(const std::filesystem::path& output, cons
         candidate += "-" + std::to_string(number);
     }
     return candidate;
+}
+
+void Refusals::Add(const std::filesystem::path& path, const std::string& text) {
+    Add(DisplayPath(path) + ": " + text);
+}
+
+bool IsPak(const SourceEntry& entry) {
+    return !entry.directory && EntryKindOf(LowerCaseEntryName(entry.storedName)) == EntryKind::Pak;
+}
+
+bool ReadRelease(const fs::path& folder, Release& release, Refusals& refusals) {
+    std::string error;
+    if (!CollectSourceFolder(folder, release.entries, error)) {
+        refusals.Add(error);
+        return false;
+    }
+    const auto stateEntry =
+        std::find_if(release.entries.begin(), release.entries.end(), IsLocalStateEntry);
+    if (stateEntry == release.entries.end() ||
+        !ReadLocalStateFile(stateEntry->path, release.state)) {
+        refusals.Add(folder / kLocalStateFileName, "missing, or holds no valid version");
+        return false;
+    }
+    release.statePath = stateEntry->path;
+    release.entries.erase(stateEntry);
+    for (std::size_t index = 0; index < release.entries.size(); ++index) {
+        const SourceEntry& entry = release.entries[index];
+        const auto [earlier, isFirst] = release.byKey.emplace(KeyOf(entry), index);
+        if (!isFirst) {
+            refusals.Add(entry.path, "differs only in case from " +
+                                         DisplayPath(release.entries[earlier->second].path) +
+                                         ", and a Windows folder holds only one of them");
+        }
+    }
+    return !refusals.Any();
+}
+
+std::vector<std::string> NamesDifferingOnlyInCase(const fs::path& folder) {
+    std::vector<std::string> clashes;
+    std::map<std::pair<fs::path, std::string>, fs::path> seen; // (parent, folded name) -> path
+    std::error_code failure;
+    fs::recursive_directory_iterator item(folder, fs::directory_options::skip_permission_denied,
+                                          failure);
+    for (; !failure && item != fs::recursive_directory_iterator(); item.increment(failure)) {
+        std::string name;
+        if (!PathToUtf8(item->path().filename(), name)) {
+            continue; // no UTF-8 form: no Windows name to clash with
+        }
+        const auto [earlier, isFirst] = seen.emplace(
+            std::make_pair(item->path().parent_path(), FoldedNameCase(name)), item->path());
+        if (!isFirst) {
+            clashes.push_back(DisplayPath(earlier->second) + " and " + DisplayPath(item->path()) +
+                              " differ only in case");
+        }
+    }
+    return clashes;
 }

@@ -28,6 +28,9 @@ public:
     bool Ready() const;
     [[nodiscard]] bool Add(const unsigned char* bytes, std::size_t count);
     [[nodiscard]] bool Finish(std::string& digest);
+    // The digest of the bytes added so far, leaving the hashing to go on: one pass gives the
+    // digests of a file's first bytes and of all of it.
+    [[nodiscard]] bool DigestSoFar(std::string& digest) const;
 
 private:
     struct State;

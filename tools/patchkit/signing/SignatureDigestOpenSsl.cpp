@@ -110,3 +110,19 @@ bool Hasher::Finish(std::string& digest) {
     digest.assign(reinterpret_cast<const char*>(value), length);
     return true;
 }
+
+bool Hasher::DigestSoFar(std::string& digest) const {
+    if (!Ready()) {
+        return false;
+    }
+    State copy;
+    copy.context = EVP_MD_CTX_new();
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (copy.context == nullptr || EVP_MD_CTX_copy_ex(copy.context, m_state->context) != 1 ||
+        EVP_DigestFinal_ex(copy.context, value, &length) != 1) {
+        return false;
+    }
+    digest.assign(reinterpret_cast<const char*>(value), length);
+    return true;
+}

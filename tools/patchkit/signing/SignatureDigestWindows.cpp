@@ -114,18 +114,36 @@ bool Hasher::Add(const unsigned char* bytes, std::size_t count) {
                                                     static_cast<ULONG>(count), 0));
 }
 
-bool Hasher::Finish(std::string& digest) {
+namespace {
+
+bool FinishHash(BCRYPT_HASH_HANDLE hash, std::string& digest) {
     DWORD length = 0;
     ULONG written = 0;
-    if (!Ready() || !BCRYPT_SUCCESS(BCryptGetProperty(m_state->hash, BCRYPT_HASH_LENGTH,
-                                                      reinterpret_cast<PUCHAR>(&length),
-                                                      sizeof length, &written, 0))) {
+    if (!BCRYPT_SUCCESS(BCryptGetProperty(hash, BCRYPT_HASH_LENGTH,
+                                          reinterpret_cast<PUCHAR>(&length), sizeof length,
+                                          &written, 0))) {
         return false;
     }
     std::vector<UCHAR> value(length);
-    if (!BCRYPT_SUCCESS(BCryptFinishHash(m_state->hash, value.data(), length, 0))) {
+    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash, value.data(), length, 0))) {
         return false;
     }
     digest.assign(value.begin(), value.end());
     return true;
+}
+
+} // namespace
+
+bool Hasher::Finish(std::string& digest) {
+    return Ready() && FinishHash(m_state->hash, digest);
+}
+
+bool Hasher::DigestSoFar(std::string& digest) const {
+    BCRYPT_HASH_HANDLE copy = nullptr;
+    if (!Ready() || !BCRYPT_SUCCESS(BCryptDuplicateHash(m_state->hash, &copy, nullptr, 0, 0))) {
+        return false;
+    }
+    const bool finished = FinishHash(copy, digest);
+    BCryptDestroyHash(copy);
+    return finished;
 }

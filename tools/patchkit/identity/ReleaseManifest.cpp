@@ -1,0 +1,305 @@
+#include "identity/ReleaseManifest.h"
+
+#include "base/JsonReader.h"
+#include "base/JsonWriter.h"
+#include "base/Progress.h"
+#include "base/TextConversion.h"
+#include "platform/TextEncoding.h"
+#include "release/ReleaseFolder.h"
+#include "rules/EntryNameRules.h"
+#include "rules/VersionText.h"
+#include "signing/FileHashing.h"
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Raised when the document changes in a way older readers would misread.
+constexpr std::uint64_t kManifestFormat = 1;
+constexpr std::size_t kDigestSize = 32;
+
+const char* KindName(ManifestKind kind) {
+    switch (kind) {
+    case ManifestKind::Folder:
+        return "folder";
+    case ManifestKind::Pak:
+        return "pak";
+    case ManifestKind::File:
+        break;
+    }
+    return "file";
+}
+
+bool KindOfName(const std::string& name, ManifestKind& kind) {
+    for (const ManifestKind known : {ManifestKind::Folder, ManifestKind::File, ManifestKind::Pak}) {
+        if (name == KindName(known)) {
+            kind = known;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RefuseNames(const Release& release, Refusals& refusals) {
+    for (const SourceEntry& entry : release.entries) {
+        const NameProblem problem = CheckEntryName(entry.storedName);
+        if (problem == NameProblem::Unsafe || problem == NameProblem::ForbiddenOnWindows) {
+            refusals.Add(entry.path, DescribeNameProblem(problem));
+        }
+    }
+    return !refusals.Any();
+}
+
+// The entries in key order; the pak is the only .pak, when there is exactly one. False, with the
+// name, for a name without a code page 936 form, which reading the release refuses before.
+[[nodiscard]] bool ListEntries(const Release& release, ReleaseManifest& manifest,
+                               Refusals& refusals) {
+    const auto paks = std::count_if(release.entries.begin(), release.entries.end(), IsPak);
+    for (const auto& [key, index] : release.byKey) {
+        const SourceEntry& source = release.entries[index];
+        ManifestEntry entry;
+        entry.key = key;
+        if (!Cp936ToUtf8(key, entry.path) ||
+            !Cp936ToUtf8(source.storedName, entry.releaseName)) {
+            refusals.Add(source.path, "has no code page 936 form");
+            return false;
+        }
+        entry.kind = source.directory             ? ManifestKind::Folder
+                     : paks == 1 && IsPak(source) ? ManifestKind::Pak
+                                                  : ManifestKind::File;
+        entry.size = source.size;
+        entry.source = source.path;
+        manifest.entries.push_back(entry);
+    }
+    return true;
+}
+
+bool SetPakOffset(const Release& release, ReleaseManifest& manifest, Refusals& refusals) {
+    manifest.version = release.state.localVersion;
+    manifest.recordedPakOffset = release.state.pakAppendOffset;
+    manifest.pakOffset = static_cast<std::uint64_t>(release.state.pakAppendOffset);
+    const ManifestEntry* pak = manifest.Pak();
+    if (pak != nullptr && manifest.recordedPakOffset == 0) {
+        manifest.pakOffset = pak->size;
+    } else if (pak != nullptr && manifest.pakOffset > pak->size) {
+        refusals.Add(release.statePath, "records pak offset " + std::to_string(manifest.pakOffset) +
+                                            ", beyond the end of " + DisplayPath(pak->source) +
+                                            " at " + std::to_string(pak->size));
+    }
+    return !refusals.Any();
+}
+
+std::vector<HashRequest> HashRequests(const ReleaseManifest& manifest) {
+    std::vector<HashRequest> requests;
+    for (const ManifestEntry& entry : manifest.entries) {
+        if (entry.kind != ManifestKind::Folder) {
+            HashRequest request{entry.source, entry.size, {}};
+            if (entry.kind == ManifestKind::Pak) {
+                request.prefixes.push_back(manifest.pakOffset);
+            }
+            requests.push_back(request);
+        }
+    }
+    requests.push_back(HashRequest{manifest.stateSource, 0, {}});
+    return requests;
+}
+
+bool HashEntries(ReleaseManifest& manifest, const WorkSettings& work, const std::atomic<bool>* stop,
+                 std::string& error) {
+    const std::vector<HashRequest> requests = HashRequests(manifest);
+    std::uint64_t total = 0;
+    for (const HashRequest& request : requests) {
+        total += request.expectedSize;
+    }
+    if (work.progress != nullptr) {
+        work.progress->Start("hashing", total);
+    }
+    std::vector<HashResult> results;
+    const bool hashed = HashFiles(requests, results, work, stop);
+    if (work.progress != nullptr) {
+        work.progress->Finish();
+    }
+    if (!hashed) {
+        error = "interrupted";
+        return false;
+    }
+    std::size_t next = 0;
+    for (ManifestEntry& entry : manifest.entries) {
+        if (entry.kind == ManifestKind::Folder) {
+            continue;
+        }
+        const HashResult& result = results[next++];
+        if (!result.read || result.size != entry.size) {
+            error = DisplayPath(entry.source) +
+                    (result.read ? ": changed while it was read" : ": cannot be read");
+            return false;
+        }
+        entry.sha256 = result.whole;
+        if (entry.kind == ManifestKind::Pak) {
+            entry.sha256BeforeOffset = result.prefixDigests.front();
+        }
+    }
+    if (!results.back().read) {
+        error = DisplayPath(manifest.stateSource) + ": cannot be read";
+        return false;
+    }
+    manifest.stateSha256 = results.back().whole;
+    return true;
+}
+
+} // namespace
+
+const ManifestEntry* ReleaseManifest::Pak() const {
+    const auto pak = std::find_if(entries.begin(), entries.end(), [](const ManifestEntry& entry) {
+        return entry.kind == ManifestKind::Pak;
+    });
+    return pak == entries.end() ? nullptr : &*pak;
+}
+
+const ManifestEntry* ReleaseManifest::Find(const std::string& key) const {
+    const auto found = std::lower_bound(
+        entries.begin(), entries.end(), key,
+        [](const ManifestEntry& entry, const std::string& k) { return entry.key < k; });
+    return found != entries.end() && found->key == key ? &*found : nullptr;
+}
+
+bool MakeManifest(const fs::path& release, ReleaseManifest& manifest, const WorkSettings& work,
+                  const std::atomic<bool>* stop, std::string& error) {
+    manifest = ReleaseManifest();
+    Release read;
+    Refusals refusals;
+    if (!ReadRelease(release, read, refusals) || !RefuseNames(read, refusals)) {
+        error = refusals.Text();
+        return false;
+    }
+    manifest.stateSource = read.statePath;
+    if (!ListEntries(read, manifest, refusals) || !SetPakOffset(read, manifest, refusals)) {
+        error = refusals.Text();
+        return false;
+    }
+    return HashEntries(manifest, work, stop, error);
+}
+
+std::string ManifestJson(const ReleaseManifest& manifest) {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("manifestFormat");
+    json.Number(kManifestFormat);
+    json.Key("version");
+    json.Number(manifest.version);
+    json.Key("versionShown");
+    json.String(VersionShown(manifest.version));
+    json.Key("recordedPakOffset");
+    json.Number(static_cast<std::uint64_t>(manifest.recordedPakOffset));
+    json.Key("pakOffset");
+    json.Number(manifest.pakOffset);
+    json.Key("entries");
+    json.BeginArray();
+    for (const ManifestEntry& entry : manifest.entries) {
+        json.BeginObject();
+        json.Key("path");
+        json.String(entry.path);
+        json.Key("nameCp936");
+        json.String(HexText(entry.key));
+        json.Key("kind");
+        json.String(KindName(entry.kind));
+        if (entry.kind != ManifestKind::Folder) {
+            json.Key("size");
+            json.Number(entry.size);
+            json.Key("sha256");
+            json.String(HexText(entry.sha256));
+        }
+        if (entry.kind == ManifestKind::Pak) {
+            json.Key("sha256BeforeOffset");
+            json.String(HexText(entry.sha256BeforeOffset));
+        }
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+    return json.Text();
+}
+
+namespace {
+
+bool ReadDigest(const JsonValue& value, std::string& digest) {
+    std::string text;
+    return value.GetString(text) && BytesOfHexText(text, digest) && digest.size() == kDigestSize;
+}
+
+bool ReadEntry(const JsonValue& value, ManifestEntry& entry) {
+    std::string hexName;
+    std::string kind;
+    if (!value["path"].GetString(entry.path) || !value["nameCp936"].GetString(hexName) ||
+        !BytesOfHexText(hexName, entry.key) || entry.key.empty() ||
+        !value["kind"].GetString(kind) || !KindOfName(kind, entry.kind)) {
+        return false;
+    }
+    if (entry.kind == ManifestKind::Folder) {
+        return true;
+    }
+    return value["size"].GetNumber(entry.size) && ReadDigest(value["sha256"], entry.sha256) &&
+           (entry.kind != ManifestKind::Pak ||
+            ReadDigest(value["sha256BeforeOffset"], entry.sha256BeforeOffset));
+}
+
+bool ReadState(const JsonValue& document, ReleaseManifest& manifest) {
+    std::uint64_t version = 0;
+    std::uint64_t recorded = 0;
+    if (!document["version"].GetNumber(version) || version == 0 || version > UINT32_MAX ||
+        !document["recordedPakOffset"].GetNumber(recorded) || recorded > INT64_MAX ||
+        !document["pakOffset"].GetNumber(manifest.pakOffset)) {
+        return false;
+    }
+    manifest.version = static_cast<std::uint32_t>(version);
+    manifest.recordedPakOffset = static_cast<std::int64_t>(recorded);
+    return true;
+}
+
+} // namespace
+
+bool ParseManifest(const std::string& text, ReleaseManifest& manifest, std::string& error) {
+    manifest = ReleaseManifest();
+    JsonValue document;
+    if (!ParseJson(text, document, error)) {
+        return false;
+    }
+    std::uint64_t format = 0;
+    if (!document["manifestFormat"].GetNumber(format) || format != kManifestFormat) {
+        error = "not a release manifest of format " + std::to_string(kManifestFormat);
+        return false;
+    }
+    if (!ReadState(document, manifest) || !document["entries"].IsArray()) {
+        error = "the release's version or pak offset is missing or invalid";
+        return false;
+    }
+    for (const JsonValue& value : document["entries"].Elements()) {
+        ManifestEntry entry;
+        if (!ReadEntry(value, entry) ||
+            (!manifest.entries.empty() && !(manifest.entries.back().key < entry.key))) {
+            error = "entry " + std::to_string(manifest.entries.size() + 1) +
+                    " is incomplete, invalid or out of order";
+            return false;
+        }
+        manifest.entries.push_back(entry);
+    }
+    if (std::count_if(manifest.entries.begin(), manifest.entries.end(),
+                      [](const ManifestEntry& e) { return e.kind == ManifestKind::Pak; }) > 1) {
+        error = "more than one entry is the pak";
+        return false;
+    }
+    return true;
+}
+
+std::string Sha256Sums(const ReleaseManifest& manifest) {
+    std::string lines;
+    for (const ManifestEntry& entry : manifest.entries) {
+        if (entry.kind != ManifestKind::Folder) {
+            lines += HexText(entry.sha256) + "  " + entry.releaseName + "\n";
+        }
+    }
+    return lines + HexText(manifest.stateSha256) + "  " +
+           DisplayPath(manifest.stateSource.filename()) + "\n";
+}

@@ -1,0 +1,127 @@
+#include "signing/FileHashing.h"
+
+#include "base/Progress.h"
+#include "platform/FileSystem.h"
+#include "signing/SignatureDigest.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <numeric>
+
+namespace {
+
+// Large reads keep hashing at the disk's pace; one buffer per thread is all the memory it takes.
+constexpr std::size_t kHashBufferSize = 1 << 20;
+
+// One hashing of the file gives every digest: at each prefix's end, the digest so far.
+class FileHasher {
+public:
+    FileHasher(const HashRequest& request, HashResult& result)
+        : m_request(request), m_result(result), m_whole("sha256") {
+        m_result.prefixDigests.assign(request.prefixes.size(), std::string());
+    }
+
+    // The next piece of the file.
+    bool Add(const unsigned char* bytes, std::size_t count) {
+        while (count > 0) {
+            if (!NotePrefixesReached()) {
+                return false;
+            }
+            const std::uint64_t at = m_result.size;
+            std::uint64_t end = at + count; // up to the nearest prefix's end within the piece
+            for (const std::uint64_t prefix : m_request.prefixes) {
+                end = prefix > at && prefix < end ? prefix : end;
+            }
+            const auto part = static_cast<std::size_t>(end - at);
+            if (!m_whole.Add(bytes, part)) {
+                return false;
+            }
+            m_result.size += part;
+            bytes += part;
+            count -= part;
+        }
+        return true;
+    }
+
+    bool Finish() { return NotePrefixesReached() && m_whole.Finish(m_result.whole); }
+
+private:
+    bool NotePrefixesReached() {
+        for (std::size_t i = 0; i < m_request.prefixes.size(); ++i) {
+            if (m_request.prefixes[i] == m_result.size && m_result.prefixDigests[i].empty() &&
+                !m_whole.DigestSoFar(m_result.prefixDigests[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const HashRequest& m_request;
+    HashResult& m_result;
+    Hasher m_whole;
+};
+
+bool Stopped(const std::atomic<bool>* stop) {
+    return stop != nullptr && *stop;
+}
+
+void HashOneFile(const HashRequest& request, HashResult& result, unsigned char* buffer,
+                 Progress* progress, const std::atomic<bool>* stop) {
+    result = HashResult();
+    FileHandle file = OpenFile(request.path, "rb");
+    FileHasher hasher(request, result);
+    if (!file) {
+        return;
+    }
+    for (;;) {
+        if (Stopped(stop)) {
+            return;
+        }
+        const std::size_t count = std::fread(buffer, 1, kHashBufferSize, file.get());
+        if (count != 0 && !hasher.Add(buffer, count)) {
+            return;
+        }
+        if (progress != nullptr) {
+            progress->Add(count);
+        }
+        if (count < kHashBufferSize) {
+            break;
+        }
+    }
+    result.read = std::ferror(file.get()) == 0 && hasher.Finish();
+}
+
+} // namespace
+
+bool HashFiles(const std::vector<HashRequest>& requests, std::vector<HashResult>& results,
+               const WorkSettings& work, const std::atomic<bool>* stop) {
+    results.assign(requests.size(), HashResult());
+    std::vector<std::size_t> order(requests.size());
+    std::iota(order.begin(), order.end(), 0);
+    // Largest first, so that no large file is left to run alone at the end.
+    std::stable_sort(order.begin(), order.end(), [&requests](std::size_t a, std::size_t b) {
+        return requests[a].expectedSize > requests[b].expectedSize;
+    });
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> outOfMemory{false};
+    const auto hashSome = [&] {
+        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kHashBufferSize]);
+        if (!buffer) {
+            outOfMemory = true;
+            return;
+        }
+        for (std::size_t at = next++; at < order.size() && !Stopped(stop); at = next++) {
+            HashOneFile(requests[order[at]], results[order[at]], buffer.get(), work.progress, stop);
+        }
+    };
+    const unsigned threads =
+        static_cast<unsigned>(std::min<std::size_t>(JobCount(work.jobs), order.size()));
+    {
+        TaskQueue hashers(threads > 1 ? threads : 0);
+        for (unsigned thread = 0; thread < std::max(threads, 1u); ++thread) {
+            hashers.Submit(hashSome);
+        }
+    }
+    return !Stopped(stop) && !outOfMemory;
+}
