@@ -79,7 +79,9 @@ bool ReadName(const CERT_NAME_BLOB& blob, std::string& text) {
             CertRDNValueToStrW(attribute.dwValueType, &attribute.Value, &wide[0], length);
             wide.resize(length > 0 ? length - 1 : 0);
             std::string utf8;
-            WideToUtf8(wide, utf8);
+            if (!WideToUtf8(wide, utf8)) {
+                return false;
+            }
             names.back().push_back(NameAttribute{attribute.pszObjId, utf8});
         }
     }
