@@ -152,7 +152,6 @@ FileError OpenWideStream(const std::filesystem::path& path, const OpenMode& mode
     return FileError::None;
 }
 
-// The one name in folder that Windows would take for name; false when several would do.
 // The names of the folders searched, folded, so that writing many new files into one folder
 // does not read the folder again for each. A listing is used while the folder's identity and time
 // are those it had when read, or after a file was created here. A change another program makes
