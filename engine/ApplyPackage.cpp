@@ -67,7 +67,7 @@ Step CheckCancelled(PatchView& view) {
 // A partial copy left by a full disk would only keep the space taken; the next run rewrites it.
 Step FailWithPartialArchive(RunState& run, FileHandle& archive) {
     archive.reset();
-    RemoveFile(kTemporaryArchive);
+    static_cast<void>(RemoveFile(kTemporaryArchive));
     return Fail(run.view, Message::CannotCreateTemporaryArchive);
 }
 
@@ -444,13 +444,13 @@ int ApplyPackage(RunState& run) {
     PatchView& view = run.view;
     view.SetProgress(0);
     // It may exist from an earlier run; if it cannot be made, creating the archive says so.
-    MakeDirectory(kPatchDirectory);
+    static_cast<void>(MakeDirectory(kPatchDirectory));
     if (CheckCancelled(view) == Step::Stop || ExtractEmbeddedArchive(run) == Step::Stop ||
         CheckCancelled(view) == Step::Stop || ApplyEntries(run) == Step::Stop) {
         return kRunStopped;
     }
     // Only a leftover file in "patch" if it cannot be deleted.
-    RemoveFile(kTemporaryArchive);
+    static_cast<void>(RemoveFile(kTemporaryArchive));
     if (CheckCancelled(view) == Step::Stop || RecordLocalState(run) == Step::Stop) {
         return kRunStopped;
     }

@@ -21,4 +21,4 @@ struct RunState {
 
 // Extracts the embedded archive, applies its entries to the game directory and records the new
 // local state. kRunCompleted, or kRunStopped after a message or a cancel.
-int ApplyPackage(RunState& run);
+[[nodiscard]] int ApplyPackage(RunState& run);

@@ -117,7 +117,7 @@ std::string FormatLocalState(const LocalState& state) {
 
 FileHandle OpenWaiting(const std::filesystem::path& path, const char* mode, const LockWait& wait) {
     FileHandle file;
-    OpenFileWaiting(path, mode, wait, file);
+    static_cast<void>(OpenFileWaiting(path, mode, wait, file)); // an empty handle tells
     return file;
 }
 

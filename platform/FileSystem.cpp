@@ -333,13 +333,13 @@ FileError TryOpenExistingNarrowFileForWriting(const std::string& cp936Path, File
 
 FileHandle OpenFile(const std::filesystem::path& path, const char* mode) {
     FileHandle file;
-    TryOpenFile(path, mode, file);
+    static_cast<void>(TryOpenFile(path, mode, file)); // an empty handle tells the failure
     return file;
 }
 
 FileHandle OpenNarrowFile(const std::string& cp936Path, const char* mode) {
     FileHandle file;
-    TryOpenNarrowFile(cp936Path, mode, file);
+    static_cast<void>(TryOpenNarrowFile(cp936Path, mode, file)); // an empty handle tells
     return file;
 }
 

@@ -27,19 +27,19 @@ enum class FileError {
 };
 
 // Modes "rb", "r+b", "wb" and "w+b", with the sharing the C runtime gives them.
-FileError TryOpenFile(const std::filesystem::path& path, const char* mode, FileHandle& file);
-FileError TryOpenNarrowFile(const std::string& cp936Path, const char* mode, FileHandle& file);
+[[nodiscard]] FileError TryOpenFile(const std::filesystem::path& path, const char* mode, FileHandle& file);
+[[nodiscard]] FileError TryOpenNarrowFile(const std::string& cp936Path, const char* mode, FileHandle& file);
 // For writing, creating and truncating nothing: the file is as it was until something is written.
-FileError TryOpenExistingNarrowFileForWriting(const std::string& cp936Path, FileHandle& file);
+[[nodiscard]] FileError TryOpenExistingNarrowFileForWriting(const std::string& cp936Path, FileHandle& file);
 
-FileHandle OpenFile(const std::filesystem::path& path, const char* mode);
-FileHandle OpenNarrowFile(const std::string& cp936Path, const char* mode);
+[[nodiscard]] FileHandle OpenFile(const std::filesystem::path& path, const char* mode);
+[[nodiscard]] FileHandle OpenNarrowFile(const std::string& cp936Path, const char* mode);
 
 // Cuts the file to nothing; its position must be at the start and nothing written yet.
-bool TruncateFile(std::FILE* file);
+[[nodiscard]] bool TruncateFile(std::FILE* file);
 
 // False when buffered data could not be written or the file could not be closed.
-bool CloseWrittenFile(FileHandle& file);
+[[nodiscard]] bool CloseWrittenFile(FileHandle& file);
 // Pushes written data through to the disk, so a rename that follows cannot expose an empty file.
 [[nodiscard]] bool FlushFileToDisk(std::FILE* file);
 // Hands the buffered data to the system and, where the system allows, starts writing it to the
@@ -51,26 +51,26 @@ bool CloseWrittenFile(FileHandle& file);
 [[nodiscard]] bool FlushFolderToDisk(const std::filesystem::path& folder);
 
 // Positions counted from the start of the file, 64-bit on every platform.
-bool SeekFile(std::FILE* file, std::int64_t offset);
+[[nodiscard]] bool SeekFile(std::FILE* file, std::int64_t offset);
 // -1 on failure.
-std::int64_t TellFile(std::FILE* file);
+[[nodiscard]] std::int64_t TellFile(std::FILE* file);
 // -1 on failure. Leaves the file positioned at its end.
-std::int64_t FileLength(std::FILE* file);
+[[nodiscard]] std::int64_t FileLength(std::FILE* file);
 
 // The host path the file API uses for a narrow name; false when it has no host form.
 [[nodiscard]] bool NarrowToHostPath(const std::string& cp936Path, std::filesystem::path& hostPath);
 
 // Creates the directory and its missing parents; true when it exists afterwards.
-bool CreateNarrowDirectories(const std::string& cp936Path);
+[[nodiscard]] bool CreateNarrowDirectories(const std::string& cp936Path);
 // One directory level (ASCII name); false when it could not be made, also when it already exists.
-bool MakeDirectory(const char* path);
-bool RemoveFile(const std::filesystem::path& path);
+[[nodiscard]] bool MakeDirectory(const char* path);
+[[nodiscard]] bool RemoveFile(const std::filesystem::path& path);
 // Replaces target by source in one step: readers see either the old or the new file. The
 // replacement itself is durable when it returns: written through on Windows, the folder flushed
 // after the rename elsewhere. Flush the source before.
-bool ReplaceFileAtomically(const std::filesystem::path& source,
+[[nodiscard]] bool ReplaceFileAtomically(const std::filesystem::path& source,
                            const std::filesystem::path& target);
-FileError TryReplaceFileAtomically(const std::filesystem::path& source,
+[[nodiscard]] FileError TryReplaceFileAtomically(const std::filesystem::path& source,
                                    const std::filesystem::path& target);
 // Bytes the file system of the folder can still take for this user; -1 when it cannot be told.
-std::int64_t AvailableSpace(const std::filesystem::path& folder);
+[[nodiscard]] std::int64_t AvailableSpace(const std::filesystem::path& folder);

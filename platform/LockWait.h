@@ -22,7 +22,7 @@ public:
     LockWait(std::function<bool()> cancelled, Clock now, Sleep sleep);
 
     // Repeats the attempt while it reports the file held; returns its last result.
-    FileError Retry(const std::function<FileError()>& attempt) const;
+    [[nodiscard]] FileError Retry(const std::function<FileError()>& attempt) const;
 
     bool Cancelled() const;
 
@@ -33,7 +33,7 @@ private:
 };
 
 // TryOpenFile and TryOpenNarrowFile, waiting while another program holds the file.
-FileError OpenFileWaiting(const std::filesystem::path& path, const char* mode, const LockWait& wait,
+[[nodiscard]] FileError OpenFileWaiting(const std::filesystem::path& path, const char* mode, const LockWait& wait,
                           FileHandle& file);
-FileError OpenNarrowFileWaiting(const std::string& cp936Path, const char* mode,
+[[nodiscard]] FileError OpenNarrowFileWaiting(const std::string& cp936Path, const char* mode,
                                 const LockWait& wait, FileHandle& file);

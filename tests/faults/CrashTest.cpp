@@ -73,7 +73,7 @@ protected:
             {"data/", ""},
             {"data/sub/", ""},
             {"data/a.txt", PatternedData(200 * 1024, 9)},
-            {"data/sub/b.bin", IncompressibleData(300 * 1024, 10), Storage::Stored},
+            {"data/sub/b.bin", testsupport::NoiseData(300 * 1024, 10), Storage::Stored},
             {"data/empty.txt", ""},
             {"README.TXT", "read me\r\n"},
         });
@@ -127,7 +127,7 @@ protected:
     }
 
     const std::string m_pakData =
-        PatternedData(kPakPieces[0], 7) + IncompressibleData(kPakPieces[1], 8);
+        PatternedData(kPakPieces[0], 7) + testsupport::NoiseData(kPakPieces[1], 8);
     ScratchGameDirectory m_scratch;
     fs::path m_game = m_scratch.path() / "game";
     fs::path m_package;

@@ -24,7 +24,7 @@ protected:
 };
 
 TEST_F(DiskFullTest, TemporaryArchiveThatDoesNotFitGivesMessage6) {
-    WritePackage({{"big.bin", IncompressibleData(1024 * 1024, 1), Storage::Stored}});
+    WritePackage({{"big.bin", testsupport::NoiseData(1024 * 1024, 1), Storage::Stored}});
     MountSmallDisk(256 * 1024, 64);
 
     ExpectRunEndsWith(Message::CannotCreateTemporaryArchive);
@@ -33,7 +33,7 @@ TEST_F(DiskFullTest, TemporaryArchiveThatDoesNotFitGivesMessage6) {
 
 // The copy an earlier run left is replaced, so its space is room for the new one.
 TEST_F(DiskFullTest, CopyLeftByAnEarlierRunCountsAsRoom) {
-    const std::string data = IncompressibleData(600 * 1024, 1);
+    const std::string data = testsupport::NoiseData(600 * 1024, 1);
     WritePackage({{"big.bin", data, Storage::Stored}});
     MountSmallDisk(2 * 1024 * 1024, 64);
     fs::create_directory(m_game / "patch");

@@ -4,7 +4,6 @@
 #include "support/PackageBuilder.h"
 
 #include <algorithm>
-#include <random>
 #include <unistd.h>
 
 FolderSnapshot SnapshotFolder(const fs::path& folder) {
@@ -60,15 +59,6 @@ int MessageNumber(const testsupport::RecordedMessage& shown) {
         }
     }
     return 0;
-}
-
-std::string IncompressibleData(std::size_t size, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    std::string data(size, '\0');
-    for (char& byte : data) {
-        byte = static_cast<char>(random() & 0xFF);
-    }
-    return data;
 }
 
 std::string LocalStateText(std::uint32_t version, std::int64_t pakAppendOffset) {

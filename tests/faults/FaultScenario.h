@@ -24,8 +24,5 @@ int RunEngineIn(const fs::path& game, const fs::path& package,
 // The number (1 to 10) of the message table's text the view recorded, 0 when none matches.
 int MessageNumber(const testsupport::RecordedMessage& shown);
 
-// Bytes deflate cannot shrink, from a fixed seed.
-std::string IncompressibleData(std::size_t size, std::uint32_t seed);
-
 // version.ini as the updater writes it.
 std::string LocalStateText(std::uint32_t version, std::int64_t pakAppendOffset);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <system_error>
 #include <unistd.h>
 
@@ -89,6 +90,15 @@ bool WriteBinaryFile(const std::filesystem::path& path, const std::string& bytes
 std::string ReadBinaryFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string NoiseData(std::size_t size, std::uint32_t seed) {
+    std::mt19937 generator(seed);
+    std::string data(size, '\0');
+    for (char& byte : data) {
+        byte = static_cast<char>(generator() & 0xFF);
+    }
+    return data;
 }
 
 std::string PatternedData(std::size_t size, std::uint32_t seed) {

@@ -31,6 +31,8 @@ std::string ReadBinaryFile(const std::filesystem::path& path);
 
 // Data that deflates to a fraction of its size but is not trivially repetitive.
 std::string PatternedData(std::size_t size, std::uint32_t seed = 1);
+// Bytes that deflate cannot shrink.
+std::string NoiseData(std::size_t size, std::uint32_t seed = 7);
 
 // Places in an archive's records, for crafting damaged archives. Entries count from 0 in
 // central-directory order; offsets are into the archive bytes.

@@ -25,7 +25,7 @@ protected:
         ASSERT_TRUE(PutFile("stub.exe", pktest::MinimalPeImage()));
         ASSERT_TRUE(PutFile(Utf8Path("source/Data/说明.txt"), "hello"));
         ASSERT_TRUE(PutFile("source/Data/empty.txt", ""));
-        ASSERT_TRUE(PutFile("source/res.pak", pktest::NoiseData(70000)));
+        ASSERT_TRUE(PutFile("source/res.pak", testsupport::NoiseData(70000)));
         m_request.stub = "stub.exe";
         m_request.version = 3187;
         m_request.fromFolder = "source";

@@ -64,7 +64,7 @@ protected:
 
 TEST_F(CommandLineTest, BuildInspectAndApplyAFolder) {
     const std::string text = testsupport::PatternedData(50000);
-    const std::string pak = pktest::NoiseData(3000) + testsupport::PatternedData(3000);
+    const std::string pak = testsupport::NoiseData(3000) + testsupport::PatternedData(3000);
     ASSERT_TRUE(PutFile(Utf8Path("source/Data/Sub/深层/说明.txt"), "hello"));
     ASSERT_TRUE(PutFile("source/Data/empty.txt", ""));
     ASSERT_TRUE(PutFile(Utf8Path("source/Data/中文名.dat"), text));
@@ -224,7 +224,7 @@ TEST_F(CommandLineTest, SignedAndSealedPackageVerifiesAndAppliesLikeTheUnsignedO
               0)
         << testsupport::ReadBinaryFile("tool-out.txt");
     ASSERT_TRUE(PutFile("source/data/notice.txt", "notice"));
-    ASSERT_TRUE(PutFile("source/res.pak", pktest::NoiseData(20000)));
+    ASSERT_TRUE(PutFile("source/res.pak", testsupport::NoiseData(20000)));
     ASSERT_EQ(Patchkit("build --stub stub.exe --version 3187 --from source -o p.exe").exitCode, 0);
     fs::copy("game", "unsigned-game", fs::copy_options::recursive);
     ASSERT_EQ(Patchkit("apply p.exe --game unsigned-game").exitCode, 0);
@@ -281,8 +281,8 @@ TEST_F(CommandLineTest, AnyJobCountGivesTheSameBytesAndEachPackageAppliesAlike) 
         {"res.pak", testsupport::PatternedData(3 * block + 12345)},
         {"data/one-block.dat", testsupport::PatternedData(block, 2)},
         {"data/empty.txt", ""},
-        {"data/noise.bin", pktest::NoiseData(2 * block + 100)},
-        {"data/small-noise.bin", pktest::NoiseData(1000)},
+        {"data/noise.bin", testsupport::NoiseData(2 * block + 100)},
+        {"data/small-noise.bin", testsupport::NoiseData(1000)},
     };
     for (const auto& [name, data] : files) {
         ASSERT_TRUE(PutFile("source/" + name, data));

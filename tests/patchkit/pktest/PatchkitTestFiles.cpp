@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <random>
 #include <sys/wait.h>
 #include <system_error>
 
@@ -83,15 +82,6 @@ std::string MinimalPeImage() {
     testsupport::PutLittleEndian32(image, kSectionTable + 20, 0x200); // raw start
     image.replace(0x200, 0x200, std::string(0x200, '\xCC'));
     return image;
-}
-
-std::string NoiseData(std::size_t size, std::uint32_t seed) {
-    std::mt19937 generator(seed);
-    std::string data(size, '\0');
-    for (char& byte : data) {
-        byte = static_cast<char>(generator() & 0xFF);
-    }
-    return data;
 }
 
 bool PutFile(const std::filesystem::path& path, const std::string& bytes) {

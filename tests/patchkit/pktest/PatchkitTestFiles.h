@@ -20,9 +20,6 @@ std::string AttachSignature(const std::string& file, const std::string& signatur
 // certificates field holds filler bytes, its signer optionally an unauthenticated attribute.
 std::string ShapedSignature(const std::string& filler, bool unauthenticatedAttribute = false);
 
-// Bytes that deflate cannot shrink.
-std::string NoiseData(std::size_t size, std::uint32_t seed = 7);
-
 // Creates the file with its parent folders; false on failure.
 bool PutFile(const std::filesystem::path& path, const std::string& bytes);
 

@@ -47,7 +47,7 @@ protected:
 
 TEST_F(ReleaseDiffTest, PackageAndFolderTurnOldIntoNew) {
     const std::string same = testsupport::PatternedData(300000);
-    const std::string pak = pktest::NoiseData(5000);
+    const std::string pak = testsupport::NoiseData(5000);
     const std::string appended = testsupport::PatternedData(3000, 9);
     MakeRelease("old", 3186, 0,
                 {{"data/changed.txt", "old text"},

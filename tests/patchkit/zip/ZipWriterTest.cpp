@@ -80,7 +80,7 @@ protected:
 
 TEST_F(ZipWriterTest, DeflatesWhatShrinksAndStoresTheRest) {
     const std::string text = testsupport::PatternedData(200000);
-    const std::string noise = pktest::NoiseData(100000);
+    const std::string noise = testsupport::NoiseData(100000);
     const std::vector<Source> sources = {{"data/", "", true},
                                          {"data/text.txt", text},
                                          {"data/noise.bin", noise},
@@ -164,7 +164,7 @@ TEST_F(ZipWriterTest, UsesZip64RecordsForValuesBeyondTheLimits) {
     ZipLimits limits;
     limits.firstZip64Size = 1000;
     limits.firstZip64Count = 3;
-    const std::string big = pktest::NoiseData(5000);
+    const std::string big = testsupport::NoiseData(5000);
     const std::vector<Source> sources = {
         {"d/", "", true}, {"d/big.bin", big}, {"d/small.txt", "small"}};
     Write(sources, 9, limits);
@@ -202,7 +202,7 @@ TEST_F(ZipWriterTest, UsesZip64RecordsForValuesBeyondTheLimits) {
 TEST_F(ZipWriterTest, Zip64SizesThisHostsReaderMisreadsAreRefusedBeforeAnyWrite) {
     ZipLimits limits;
     limits.firstZip64Size = 1000;
-    Write({{"d/", "", true}, {"d/big.bin", pktest::NoiseData(5000)}}, 9, limits);
+    Write({{"d/", "", true}, {"d/big.bin", testsupport::NoiseData(5000)}}, 9, limits);
     ASSERT_TRUE(
         testsupport::WriteBinaryFile("package.exe", testsupport::BuildPackage(m_archive, 3187)));
     ASSERT_TRUE(testsupport::WriteBinaryFile("version.ini", "3186\r\n0\r\n"));
