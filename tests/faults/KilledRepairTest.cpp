@@ -26,10 +26,10 @@ protected:
         fs::create_directories(m_release / "Data" / "Sub", error);
         ASSERT_FALSE(error);
         ASSERT_TRUE(WriteBinaryFile(m_release / "version.ini", LocalStateText(3187, 0)));
-        ASSERT_TRUE(WriteBinaryFile(m_release / "res.pak", IncompressibleData(600 * 1024, 1)));
+        ASSERT_TRUE(WriteBinaryFile(m_release / "res.pak", testsupport::NoiseData(600 * 1024, 1)));
         ASSERT_TRUE(WriteBinaryFile(m_release / "Data" / "a.txt", PatternedData(300 * 1024, 2)));
         ASSERT_TRUE(WriteBinaryFile(m_release / "Data" / "Sub" / "b.bin",
-                                    IncompressibleData(200 * 1024, 3)));
+                                    testsupport::NoiseData(200 * 1024, 3)));
         ASSERT_TRUE(WriteBinaryFile(m_release / "readme.txt", "read me\r\n"));
         m_expected = SnapshotFolder(m_release);
     }
@@ -41,7 +41,8 @@ protected:
         fs::copy(m_release, m_game, fs::copy_options::recursive, error);
         ASSERT_FALSE(error);
         const std::string pak = ReadBinaryFile(m_game / "res.pak");
-        ASSERT_TRUE(WriteBinaryFile(m_game / "res.pak", pak + IncompressibleData(50 * 1024, 4)));
+        ASSERT_TRUE(
+            WriteBinaryFile(m_game / "res.pak", pak + testsupport::NoiseData(50 * 1024, 4)));
         std::string text = ReadBinaryFile(m_game / "Data" / "a.txt");
         text[1000] ^= 1;
         ASSERT_TRUE(WriteBinaryFile(m_game / "Data" / "a.txt", text));

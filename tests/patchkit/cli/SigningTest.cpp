@@ -59,7 +59,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(PutFile("stub.exe", pktest::MinimalPeImage()));
         ASSERT_TRUE(PutFile("source/readme.txt", "new"));
-        ASSERT_TRUE(PutFile("source/res.pak", pktest::NoiseData(5000)));
+        ASSERT_TRUE(PutFile("source/res.pak", testsupport::NoiseData(5000)));
         ASSERT_TRUE(PutFile("game/version.ini", "3186\r\n0\r\n"));
         ASSERT_TRUE(PutFile("game/res.pak", "old"));
         const std::string request = "openssl req -x509 -newkey ec -pkeyopt "
@@ -161,13 +161,13 @@ TEST_F(SigningTest, SignOptionGivesASealedPackageThatVerifiesAndApplies) {
         << inspected.out;
     fs::copy("game", "old", fs::copy_options::recursive);
     ASSERT_EQ(Patchkit("apply s.exe --game game").exitCode, 0);
-    EXPECT_TRUE(ReadBinaryFile("game/res.pak") == "old" + pktest::NoiseData(5000));
+    EXPECT_TRUE(ReadBinaryFile("game/res.pak") == "old" + testsupport::NoiseData(5000));
     EXPECT_EQ(ReadBinaryFile("game/readme.txt"), "new");
 
     // diff: the same step where it writes the package; --check applies the signed one.
     fs::copy("source", "new", fs::copy_options::recursive);
     ASSERT_TRUE(PutFile("new/version.ini", "3187\r\n0\r\n"));
-    ASSERT_TRUE(PutFile("new/res.pak", "old" + pktest::NoiseData(5000)));
+    ASSERT_TRUE(PutFile("new/res.pak", "old" + testsupport::NoiseData(5000)));
     ASSERT_TRUE(PutFile("new/readme.txt", "newer"));
     const Outcome diffed = Patchkit("diff --old old --new new --stub stub.exe -o d.exe --check "
                                     "--json --sign " +

@@ -26,7 +26,7 @@ constexpr std::size_t kPakSize = 300000;
 void MakeRelease(const fs::path& folder, std::uint32_t version, const std::string& readme) {
     ASSERT_TRUE(PutFile(folder / "version.ini", std::to_string(version) + "\r\n" +
                                                     std::to_string(kPakSize - 1000) + "\r\n"));
-    ASSERT_TRUE(PutFile(folder / "res.pak", pktest::NoiseData(kPakSize, version)));
+    ASSERT_TRUE(PutFile(folder / "res.pak", testsupport::NoiseData(kPakSize, version)));
     ASSERT_TRUE(PutFile(folder / "Data/Field.dat", testsupport::PatternedData(70000)));
     ASSERT_TRUE(PutFile(folder / Utf8Path("Data/地图/说明.txt"), readme));
     ASSERT_TRUE(fs::create_directories(folder / "Empty"));
@@ -257,7 +257,7 @@ protected:
                                    const std::string& readme) {
         std::string pak;
         for (std::uint32_t step = 3186; step <= version; ++step) {
-            pak += pktest::NoiseData(20000, step);
+            pak += testsupport::NoiseData(20000, step);
         }
         ASSERT_TRUE(PutFile(folder + "/version.ini", std::to_string(version) + "\r\n0\r\n"));
         ASSERT_TRUE(PutFile(folder + "/res.pak", pak));

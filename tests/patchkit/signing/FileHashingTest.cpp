@@ -1,6 +1,7 @@
 #include "signing/FileHashing.h"
 #include "pktest/PatchkitTestFiles.h"
 #include "signing/SignatureDigest.h"
+#include "support/PackageBuilder.h"
 #include "support/ScratchGameDirectory.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ std::string Sha256(const std::string& bytes) {
 // hashed several at a time.
 TEST(FileHashingTest, OnePassGivesTheDigestOfEveryPrefixAndOfTheWholeFile) {
     testsupport::ScratchGameDirectory folder;
-    const std::string large = pktest::NoiseData(3 * 1024 * 1024 + 5, 11);
+    const std::string large = testsupport::NoiseData(3 * 1024 * 1024 + 5, 11);
     const std::string small = "small";
     ASSERT_TRUE(pktest::PutFile("large.bin", large));
     ASSERT_TRUE(pktest::PutFile("small.bin", small));

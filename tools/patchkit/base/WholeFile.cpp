@@ -1,26 +1,28 @@
 #include "base/WholeFile.h"
 
 #include "base/TextConversion.h"
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 
 bool WriteOutputFile(const std::filesystem::path& path, const std::string& text,
                      std::string& error) {
-    std::filesystem::path temporary = path;
-    temporary += ".partial";
-    FileHandle file = OpenFile(temporary, "wb");
-    if (!file) {
-        error = DisplayPath(temporary) + ": cannot be created";
+    const std::filesystem::path temporary = PartialPathOf(path);
+    const auto writeTemporary = [&] {
+        FileHandle file = OpenFile(temporary, "wb");
+        return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+               FlushFileToDisk(file.get()) && CloseWrittenFile(file);
+    };
+    switch (ReplaceFileThrough(temporary, path, writeTemporary)) {
+    case Replacement::Done:
+        return true;
+    case Replacement::NotWritten:
+        error = DisplayPath(temporary) + ": cannot be written";
         return false;
+    case Replacement::NotReplaced:
+        break;
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
-                         FlushFileToDisk(file.get()) && CloseWrittenFile(file);
-    if (!written || !ReplaceFileAtomically(temporary, path)) {
-        file.reset();
-        RemoveFile(temporary);
-        error = DisplayPath(written ? path : temporary) + ": cannot be written";
-        return false;
-    }
-    return true;
+    error = DisplayPath(path) + ": cannot be written";
+    return false;
 }
 
 bool ReadInputFile(const std::filesystem::path& path, std::uintmax_t maximumSize, std::string& text,

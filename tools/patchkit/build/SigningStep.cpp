@@ -56,7 +56,11 @@ bool RunSigningCommand(const fs::path& package, const std::string& command, std:
         ReplaceAll(word, kFilePlaceholder, packageText);
         ReplaceAll(word, kSignedPlaceholder, copyText);
     }
-    RemoveFile(signedCopy);
+    if (!RemoveFile(signedCopy) && Exists(signedCopy)) {
+        error =
+            "signing failed: " + DisplayPath(signedCopy) + " is in the way and cannot be removed";
+        return false;
+    }
     int exitCode = 0;
     std::string problem;
     if (!RunCommand(words, exitCode, problem)) {
@@ -70,7 +74,7 @@ bool RunSigningCommand(const fs::path& package, const std::string& command, std:
     } else {
         return true;
     }
-    RemoveFile(signedCopy);
+    static_cast<void>(RemoveFile(signedCopy)); // missing when the tool wrote nothing
     return false;
 }
 

@@ -4,6 +4,7 @@
 #include "base/TextConversion.h"
 #include "build/SourceFolder.h"
 #include "package/LocalState.h"
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 #include "platform/TextEncoding.h"
 #include "release/ReleaseFolder.h"
@@ -97,8 +98,7 @@ private:
         switch (difference.kind) {
         case DifferenceKind::Extra: {
             std::string name;
-            const bool ours =
-                PathToUtf8(target.filename(), name) && EndsWith(name, kPartialSuffix);
+            const bool ours = PathToUtf8(target.filename(), name) && EndsWith(name, kPartialSuffix);
             Add(ours || m_request.removeExtra ? RepairStep::Remove : RepairStep::Keep, difference,
                 target);
             return true;
@@ -158,16 +158,17 @@ bool CopyInPlace(const fs::path& from, std::uint64_t size, const fs::path& targe
                  std::string& error) {
     fs::path temporary = target;
     temporary += kPartialSuffix;
-    if (!CopyFileSlice(from, 0, size, temporary, error, true)) {
-        RemoveFile(temporary);
+    switch (ReplaceFileThrough(
+        temporary, target, [&] { return CopyFileSlice(from, 0, size, temporary, error, true); })) {
+    case Replacement::Done:
+        return true;
+    case Replacement::NotWritten:
         return false;
+    case Replacement::NotReplaced:
+        break;
     }
-    if (!ReplaceFileAtomically(temporary, target)) {
-        RemoveFile(temporary);
-        error = DisplayPath(target) + ": cannot be replaced";
-        return false;
-    }
-    return true;
+    error = DisplayPath(target) + ": cannot be replaced";
+    return false;
 }
 
 bool CutPak(const fs::path& target, std::uint64_t size, std::string& error) {
