@@ -124,7 +124,7 @@ BOOL CQRTManualPatchDlg::OnInitDialog() {
     g_pPatchDlg = this;
     // A worker that does not start leaves the dialog idle; cancelling still ends it. Without its
     // lock it is not started at all: a cancel could cut a guarded write short.
-    if (m_clientMutex.IsValid())
+    if (m_cancel.Mutex().IsValid())
         m_hWorkerThread = CreateThread(nullptr, 0, RunPatchOnWorker, this, 0, nullptr);
     return TRUE;
 }
@@ -193,13 +193,12 @@ void CQRTManualPatchDlg::QuitWith(ExitCode exitCode) {
     PostMessageW(m_hWnd, WM_QUIT, 0, 0);
 }
 
-// Taking the lock first means no guarded write is in progress; the worker checks the mark after
-// each piece and after taking the lock, and performs no further step.
+// The worker may be sending this thread a message while it holds the lock: the wait answers them.
 void CQRTManualPatchDlg::MarkCancelled() {
-    if (!m_clientMutex.LockOrQueue())
-        WaitAnsweringSentMessages(m_clientMutex.WaitHandle(), INFINITE);
-    CClient_MutexGuard guard(&m_clientMutex, CClient_MutexGuard::Adopt{});
-    m_cancelled = true;
+    m_cancel.Cancel([](CClient_Mutex& mutex) {
+        if (!mutex.LockOrQueue())
+            WaitAnsweringSentMessages(mutex.WaitHandle(), INFINITE);
+    });
 }
 
 // The lock lives in this object, so the worker must be done with it before the object goes. If
@@ -239,9 +238,9 @@ void CQRTManualPatchDlg::EnableFinish() {
 }
 
 CClient_Mutex& CQRTManualPatchDlg::ClientMutex() {
-    return g_pPatchDlg->m_clientMutex;
+    return g_pPatchDlg->m_cancel.Mutex();
 }
 
 bool CQRTManualPatchDlg::IsCancelled() {
-    return m_cancelled;
+    return m_cancel.IsCancelled();
 }

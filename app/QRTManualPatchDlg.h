@@ -5,8 +5,8 @@
 #include <atomic>
 
 #include "ExitCode.h"
+#include "engine/CancelSwitch.h"
 #include "engine/PatchView.h"
-#include "platform/ClientMutex.h"
 
 // The progress dialog: the program's only window, and the PatchView the worker thread drives.
 class CQRTManualPatchDlg : public PatchView {
@@ -52,8 +52,7 @@ private:
     HANDLE m_hWorkerThread = nullptr;
     HWND m_hProgress = nullptr;
     HWND m_hFinishButton = nullptr;
-    CClient_Mutex m_clientMutex;
-    std::atomic<bool> m_cancelled{false};
+    CancelSwitch m_cancel;
     std::atomic<ExitCode> m_exitCode{ExitCode::Stopped};
 };
 

@@ -44,7 +44,7 @@ void RecordingPatchView::ClearRecords() {
     messages.clear();
     finishEnabled = 0;
     m_cancelCondition = nullptr;
-    m_cancelled = false;
+    m_cancel.emplace();
 }
 
 void RecordingPatchView::CancelWhen(std::function<bool(const RecordingPatchView&)> condition) {
@@ -61,19 +61,19 @@ void RecordingPatchView::SetLocalVersionText(const std::wstring& text) {
 
 void RecordingPatchView::SetProgress(int position) {
     progress.push_back(position);
-    progressUnderLock.push_back(IsHeld(m_mutex));
+    progressUnderLock.push_back(IsHeld(ClientMutex()));
 }
 
 void RecordingPatchView::ReportAndQuit(const std::string& text) {
     RecordedMessage message;
     message.narrow = text;
-    message.underLock = IsHeld(m_mutex);
+    message.underLock = IsHeld(ClientMutex());
     messages.push_back(message);
 }
 
 void RecordingPatchView::ReportAndQuit(const std::wstring& text) {
     RecordedMessage message = ExpectedWideMessage(text);
-    message.underLock = IsHeld(m_mutex);
+    message.underLock = IsHeld(ClientMutex());
     messages.push_back(message);
 }
 
@@ -82,10 +82,11 @@ void RecordingPatchView::EnableFinish() {
 }
 
 bool RecordingPatchView::IsCancelled() {
-    if (!m_cancelled && m_cancelCondition && m_cancelCondition(*this) && !IsHeld(m_mutex)) {
-        m_cancelled = true;
+    if (!m_cancel->IsCancelled() && m_cancelCondition && m_cancelCondition(*this) &&
+        !IsHeld(ClientMutex())) {
+        m_cancel->Cancel();
     }
-    return m_cancelled;
+    return m_cancel->IsCancelled();
 }
 
 } // namespace testsupport

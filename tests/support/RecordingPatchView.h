@@ -1,10 +1,12 @@
 #pragma once
 
+#include "engine/CancelSwitch.h"
 #include "engine/Messages.h"
 #include "engine/PatchView.h"
 #include "platform/ClientMutex.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,7 +48,7 @@ public:
     // The cancel path: the mark is set once the condition holds, and like the real cancel path
     // only while the client mutex is free. The condition sees the view at each check.
     void CancelWhen(std::function<bool(const RecordingPatchView&)> condition);
-    bool cancelled() const { return m_cancelled; }
+    bool cancelled() const { return m_cancel->IsCancelled(); }
 
     void SetLatestVersionText(const std::wstring& text) override;
     void SetLocalVersionText(const std::wstring& text) override;
@@ -54,13 +56,12 @@ public:
     void ReportAndQuit(const std::string& text) override;
     void ReportAndQuit(const std::wstring& text) override;
     void EnableFinish() override;
-    CClient_Mutex& ClientMutex() override { return m_mutex; }
+    CClient_Mutex& ClientMutex() override { return m_cancel->Mutex(); }
     bool IsCancelled() override;
 
 private:
-    CClient_Mutex m_mutex;
+    std::optional<CancelSwitch> m_cancel{std::in_place}; // made anew for a second run
     std::function<bool(const RecordingPatchView&)> m_cancelCondition;
-    bool m_cancelled = false;
 };
 
 } // namespace testsupport

@@ -58,8 +58,3 @@ void ConsoleView::ReportAndQuit(const std::wstring& text) {
 void ConsoleView::EnableFinish() {
     PrintLine(m_out, "The update is applied.");
 }
-
-void ConsoleView::Cancel() {
-    CClient_MutexGuard guard(&m_mutex);
-    m_cancelled = true;
-}

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "engine/CancelSwitch.h"
 #include "engine/PatchView.h"
-#include "platform/ClientMutex.h"
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -19,12 +18,11 @@ public:
     void ReportAndQuit(const std::string& text) override;
     void ReportAndQuit(const std::wstring& text) override;
     void EnableFinish() override;
-    CClient_Mutex& ClientMutex() override { return m_mutex; }
-    bool IsCancelled() override { return m_cancelled; }
+    CClient_Mutex& ClientMutex() override { return m_cancel.Mutex(); }
+    bool IsCancelled() override { return m_cancel.IsCancelled(); }
 
-    // The cancel path, from any thread: waits until no guarded write is in progress, then marks
-    // the run cancelled, so the engine stops at its next check.
-    void Cancel();
+    // The cancel path, from any thread: the engine stops at its next check.
+    void Cancel() { m_cancel.Cancel(); }
 
 private:
     void PrintLine(std::FILE* stream, const std::string& utf8);
@@ -34,6 +32,5 @@ private:
     bool m_progressBar;
     int m_progress = -1;
     bool m_barOpen = false; // a bar is drawn and its line not yet ended
-    CClient_Mutex m_mutex;
-    std::atomic<bool> m_cancelled{false};
+    CancelSwitch m_cancel;
 };
