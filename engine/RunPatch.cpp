@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 
 #include <exception>
+#include <system_error>
 
 namespace {
 
@@ -83,4 +84,24 @@ int RunPatch(PatchView& view, const std::filesystem::path& packageFile) {
         ReportUnexpectedFailure(view);
         return kRunStopped;
     }
+}
+
+FolderMove RunPatchInFolder(PatchView& view, const std::filesystem::path& packageFile,
+                            const std::filesystem::path& gameFolder, int& result) {
+    std::error_code failure;
+    const std::filesystem::path package = std::filesystem::absolute(packageFile, failure);
+    if (failure) {
+        return FolderMove::NotEntered;
+    }
+    const std::filesystem::path previous = std::filesystem::current_path(failure);
+    if (failure) {
+        return FolderMove::NotEntered;
+    }
+    std::filesystem::current_path(gameFolder, failure);
+    if (failure) {
+        return FolderMove::NotEntered;
+    }
+    result = RunPatch(view, package);
+    std::filesystem::current_path(previous, failure);
+    return failure ? FolderMove::NotReturned : FolderMove::Done;
 }

@@ -105,4 +105,26 @@ TEST_F(RunPatchTest, CancelBeforeTheGateTakesNoFurtherStep) {
     EXPECT_EQ(VersionIni(), "3186\r\n0\r\n");
 }
 
+// The patchkit commands run the engine on a folder they name, then go on where they were.
+TEST_F(RunPatchTest, RunInAFolderWorksThereAndComesBack) {
+    WriteFile(kPackageName, PackageFor(3187));
+    std::filesystem::create_directory("game");
+    WriteFile("game/version.ini", "3186\r\n0\r\n");
+    const std::filesystem::path before = std::filesystem::current_path();
+
+    int result = -1;
+    EXPECT_EQ(RunPatchInFolder(view, kPackageName, "game", result), FolderMove::Done);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(std::filesystem::current_path(), before);
+    EXPECT_EQ(ReadFile("game/readme.txt"), "new");
+    EXPECT_EQ(ReadFile("game/version.ini").substr(0, 6), "3187\r\n");
+
+    view.ClearRecords();
+    result = -1;
+    EXPECT_EQ(RunPatchInFolder(view, kPackageName, "missing", result), FolderMove::NotEntered);
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(view.latestVersionTexts.empty());
+    EXPECT_EQ(std::filesystem::current_path(), before);
+}
+
 } // namespace

@@ -4,7 +4,6 @@
 #include "support/PackageBuilder.h"
 
 #include <algorithm>
-#include <unistd.h>
 
 FolderSnapshot SnapshotFolder(const fs::path& folder) {
     FolderSnapshot snapshot;
@@ -43,13 +42,8 @@ std::string SnapshotDifferences(const FolderSnapshot& expected, const FolderSnap
 
 int RunEngineIn(const fs::path& game, const fs::path& package,
                 testsupport::RecordingPatchView& view) {
-    std::error_code error;
-    const fs::path previous = fs::current_path(error);
-    if (error || chdir(game.c_str()) != 0) {
-        return -1;
-    }
-    const int result = RunPatch(view, package);
-    return chdir(previous.c_str()) == 0 ? result : -1;
+    int result = -1;
+    return RunPatchInFolder(view, package, game, result) == FolderMove::Done ? result : -1;
 }
 
 int MessageNumber(const testsupport::RecordedMessage& shown) {

@@ -11,7 +11,6 @@
 #include "support/RecordingPatchView.h"
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -64,12 +63,9 @@ void PrepareGameFolder(const std::string& versionText) {
 }
 
 int RunInGameFolder(PatchView& view) {
-    if (chdir(GameFolder().c_str()) != 0) {
-        PropertyFailed("cannot enter the game folder");
-    }
-    const int result = RunPatch(view, PackageFile());
-    if (chdir(ScratchFolder().c_str()) != 0) {
-        PropertyFailed("cannot leave the game folder");
+    int result = -1;
+    if (RunPatchInFolder(view, PackageFile(), GameFolder(), result) != FolderMove::Done) {
+        PropertyFailed("cannot enter or leave the game folder");
     }
     return result;
 }

@@ -138,13 +138,6 @@ int RunInspect(const fs::path& package, bool verify, bool json, unsigned jobs, b
 }
 
 int RunApply(const fs::path& package, const fs::path& gameFolder) {
-    std::error_code failure;
-    // The engine works in the game folder; the package path must not depend on where we were.
-    const fs::path packagePath = fs::absolute(package, failure);
-    if (failure) {
-        PrintError(DisplayPath(package) + ": cannot be located");
-        return 1;
-    }
     // The updater would find either of two names that differ only in case; the player's folder
     // is not guessed at.
     const std::vector<std::string> clashes = NamesDifferingOnlyInCase(gameFolder);
@@ -155,16 +148,17 @@ int RunApply(const fs::path& package, const fs::path& gameFolder) {
         PrintError("nothing written");
         return 1;
     }
-    fs::current_path(gameFolder, failure);
-    if (failure) {
-        PrintError(DisplayPath(gameFolder) + ": cannot enter the game folder");
-        return 1;
-    }
     ConsoleView view(stdout, stderr, IsTerminal(stdout));
     int result = 1;
+    FolderMove move = FolderMove::NotEntered;
     {
         InterruptWatcher watcher([&view] { view.Cancel(); });
-        result = RunPatch(view, packagePath);
+        move = RunPatchInFolder(view, package, gameFolder, result);
+    }
+    // Where the program stands once the run is over does not matter: it ends.
+    if (move == FolderMove::NotEntered) {
+        PrintError(DisplayPath(gameFolder) + ": cannot enter the game folder");
+        return 1;
     }
     if (result != 0 && view.IsCancelled()) {
         PrintError("cancelled");

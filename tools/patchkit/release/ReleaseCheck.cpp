@@ -80,26 +80,21 @@ using Tree = std::map<std::string, SourceEntry>; // by key
     return true;
 }
 
-// The engine works in the current folder: it is entered for the run and left afterwards.
+// -1 when the engine could not be run in the folder, or the folder not left.
 int ApplyInFolder(const fs::path& package, const fs::path& folder, CheckView& view,
                   std::string& error) {
-    std::error_code failure;
-    const fs::path packagePath = fs::absolute(package, failure);
-    const fs::path previous = fs::current_path(failure);
-    if (!failure) {
-        fs::current_path(folder, failure);
-    }
-    if (failure) {
+    int result = -1;
+    switch (RunPatchInFolder(view, package, folder, result)) {
+    case FolderMove::Done:
+        return result;
+    case FolderMove::NotEntered:
         error = DisplayPath(folder) + ": cannot be entered to apply the update";
         return -1;
-    }
-    const int result = RunPatch(view, packagePath);
-    fs::current_path(previous, failure);
-    if (failure) {
-        error = DisplayPath(previous) + ": cannot be entered again";
+    case FolderMove::NotReturned:
+        error = DisplayPath(folder) + ": cannot be left after applying the update";
         return -1;
     }
-    return result;
+    return -1;
 }
 
 class TreeComparison {
