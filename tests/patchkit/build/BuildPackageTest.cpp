@@ -16,8 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using pktest::PutFile;
-using pktest::Utf8Path;
+using namespace pktest;
 
 class BuildPackageTest : public ::testing::Test {
 protected:

@@ -13,13 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using pktest::Contains;
-using pktest::Outcome;
-using pktest::Patchkit;
-using pktest::PutFile;
-using pktest::Shell;
-using pktest::TreeOf;
-using pktest::Utf8Path;
+using namespace pktest;
 
 // Runs the real program with a terminal for its output; returns what the terminal showed.
 std::string PatchkitOnTerminal(const std::vector<std::string>& arguments) {

@@ -13,11 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using pktest::Contains;
-using pktest::Outcome;
-using pktest::Patchkit;
-using pktest::PutFile;
-using pktest::Shell;
+using namespace pktest;
 using testsupport::ReadBinaryFile;
 
 const std::string kSignInto = "osslsigncode sign -certs cert.pem -key key.pem -h sha256 ";

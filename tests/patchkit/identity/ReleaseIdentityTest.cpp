@@ -12,12 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using pktest::Contains;
-using pktest::Outcome;
-using pktest::Patchkit;
-using pktest::PutFile;
-using pktest::TreeOf;
-using pktest::Utf8Path;
+using namespace pktest;
 
 constexpr std::size_t kPakSize = 300000;
 

@@ -12,9 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using pktest::Contains;
-using pktest::MakeRelease;
-using pktest::PutFile;
+using namespace pktest;
 
 class DiffWorkflowTest : public ::testing::Test {
 protected:

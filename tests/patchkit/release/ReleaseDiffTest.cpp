@@ -13,15 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using pktest::Contains;
-using pktest::Outcome;
-using pktest::Patchkit;
-using pktest::PutFile;
-using pktest::TreeOf;
-using pktest::Utf8Path;
-
-using Files = pktest::Files;
-using pktest::MakeRelease;
+using namespace pktest;
 
 // A game folder as Windows sees it: names without regard to case, without the updater's own
 // version.ini and work folder.

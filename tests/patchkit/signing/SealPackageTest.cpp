@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using pktest::PutFile;
+using namespace pktest;
 using testsupport::GetLittleEndian32;
 using testsupport::ReadBinaryFile;
 
