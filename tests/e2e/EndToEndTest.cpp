@@ -339,7 +339,7 @@ protected:
 };
 
 // Found before the first write, after the brief wait: the pak is not appended to again.
-TEST_F(HeldTargetTest, FileHeldForTheWholeRunGivesMessage10WithNothingChanged) {
+TEST_F(HeldTargetTest, FileHeldForTheWholeRunGivesCannotWriteFileWithNothingChanged) {
     Drive(Steps{"hold-file", Client()} + StartInGame() +
           Steps{"box", kErrorCaption, kCannotWriteFile, "ok", "exit", "1"});
     ExpectNothingChanged();
@@ -357,7 +357,7 @@ TEST_F(HeldTargetTest, FileHeldForAMomentAfterTheStartIsWaitedOut) {
 
 // Plain refusal is not another program's brief hold: no wait. Wine runs as root here, which
 // writes files without write permission: the immutable flag makes one read-only even for root.
-TEST_F(HeldTargetTest, ReadOnlyTargetGivesMessage10AtOnce) {
+TEST_F(HeldTargetTest, ReadOnlyTargetGivesCannotWriteFileAtOnce) {
     const ImmutableFile readOnly(Game() / "client.dll");
     if (!readOnly.Set())
         GTEST_SKIP() << "cannot make a file immutable here (needs root and ext4 or the like)";

@@ -130,7 +130,8 @@ TEST_F(ApplyPackageTest, PakEndIsRecordedBeforeTheSliceSoARerunWritesItOnce) {
 
 // The record is a rewrite of version.ini like the last one: guarded, and message 2 when it fails,
 // with the pak untouched.
-TEST_F(ApplyPackageTest, PakEndThatCannotBeRecordedGivesMessage2BeforeThePakIsWritten) {
+TEST_F(ApplyPackageTest,
+       PakEndThatCannotBeRecordedGivesCannotReadLocalVersionBeforeThePakIsWritten) {
     const std::string before = "3186\r\n0\r\n";
     WriteVersionIni(before);
     WriteFile("res.pak", oldPak);
@@ -299,7 +300,7 @@ TEST_F(ApplyPackageTest, SecondPakEntryRefusesThePackage) {
     EXPECT_EQ(ReadFile("more.pak"), oldPak);
 }
 
-TEST_F(ApplyPackageTest, PakThatCannotBePositionedOrWrittenThereGivesMessage9) {
+TEST_F(ApplyPackageTest, PakThatCannotBePositionedOrWrittenThereGivesWriteCameUpShort) {
     const std::string before = "3186\r\n9223372036854775000\r\n";
     WriteVersionIni(before);
     WriteFile("res.pak", oldPak);
@@ -431,7 +432,7 @@ TEST_F(TargetCheckTest, TargetThatCannotBeWrittenStopsTheRunBeforeTheFirstWrite)
     EXPECT_FALSE(fs::exists("res.pak"));
 }
 
-TEST_F(TargetCheckTest, ProgramHoldingATargetThroughoutGivesMessage10AfterTheWait) {
+TEST_F(TargetCheckTest, ProgramHoldingATargetThroughoutGivesCannotWriteFileAfterTheWait) {
     const testsupport::RunningProgram client(game.path() / "client.exe", 60);
     if (!client.HoldsItsFile()) {
         GTEST_SKIP() << testsupport::kNotHeld;

@@ -23,7 +23,7 @@ protected:
     }
 };
 
-TEST_F(DiskFullTest, TemporaryArchiveThatDoesNotFitGivesMessage6) {
+TEST_F(DiskFullTest, TemporaryArchiveThatDoesNotFitGivesCannotCreateTemporaryArchive) {
     WritePackage({{"big.bin", testsupport::NoiseData(1024 * 1024, 1), Storage::Stored}});
     MountSmallDisk(256 * 1024, 64);
 
@@ -44,7 +44,7 @@ TEST_F(DiskFullTest, CopyLeftByAnEarlierRunCountsAsRoom) {
     EXPECT_TRUE(ReadBinaryFile(m_game / "big.bin") == data);
 }
 
-TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesMessage6) {
+TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesCannotCreateTemporaryArchive) {
     WritePackage({{"big.bin", "small"}});
     // The root, version.ini and the patch folder take every inode.
     MountSmallDisk(1024 * 1024, 3);
@@ -52,7 +52,7 @@ TEST_F(DiskFullTest, NoInodeLeftForTheTemporaryArchiveGivesMessage6) {
     ExpectRunEndsWith(Message::CannotCreateTemporaryArchive);
 }
 
-TEST_F(DiskFullTest, FileEntryThatDoesNotFitGivesMessage9) {
+TEST_F(DiskFullTest, FileEntryThatDoesNotFitGivesWriteCameUpShort) {
     // Zeros deflate to almost nothing, so the temporary archive fits and the entry does not.
     WritePackage({{"big.bin", std::string(4 * 1024 * 1024, '\0')}});
     MountSmallDisk(1024 * 1024, 64);
@@ -61,7 +61,7 @@ TEST_F(DiskFullTest, FileEntryThatDoesNotFitGivesMessage9) {
 }
 
 // The pak's end was recorded before the entry, so a rerun on a disk with room writes it there.
-TEST_F(DiskFullTest, PakEntryThatDoesNotFitGivesMessage9) {
+TEST_F(DiskFullTest, PakEntryThatDoesNotFitGivesWriteCameUpShort) {
     WritePackage({{"res.pak", std::string(4 * 1024 * 1024, '\0')}});
     MountSmallDisk(1024 * 1024, 64);
     WriteGameFile("res.pak", "original pak");
@@ -69,7 +69,7 @@ TEST_F(DiskFullTest, PakEntryThatDoesNotFitGivesMessage9) {
     ExpectRunEndsWith(Message::WriteCameUpShort, LocalStateText(kPackageVersion - 1, 12));
 }
 
-TEST_F(DiskFullTest, NoInodeLeftForAFileEntryGivesMessage10) {
+TEST_F(DiskFullTest, NoInodeLeftForAFileEntryGivesCannotWriteFile) {
     WritePackage({{"big.bin", "small"}});
     // The root, version.ini, the patch folder and the temporary archive take every inode.
     MountSmallDisk(1024 * 1024, 4);

@@ -26,7 +26,7 @@ protected:
     void MakeReadOnly(const std::string& name) { Mount(ScopedMount::ReadOnly(m_game / name)); }
 };
 
-TEST_F(ReadOnlyTargetTest, ReadOnlyFileEntryTargetGivesMessage10) {
+TEST_F(ReadOnlyTargetTest, ReadOnlyFileEntryTargetGivesCannotWriteFile) {
     MakeReadOnly("data/a.txt");
 
     EXPECT_EQ(Run(), 1);
@@ -34,7 +34,7 @@ TEST_F(ReadOnlyTargetTest, ReadOnlyFileEntryTargetGivesMessage10) {
     EXPECT_EQ(ReadBinaryFile(m_game / "data/a.txt"), "original file");
 }
 
-TEST_F(ReadOnlyTargetTest, ReadOnlyPakGivesMessage8) {
+TEST_F(ReadOnlyTargetTest, ReadOnlyPakGivesPakFileMissing) {
     MakeReadOnly("res.pak");
 
     EXPECT_EQ(Run(), 1);
@@ -43,7 +43,7 @@ TEST_F(ReadOnlyTargetTest, ReadOnlyPakGivesMessage8) {
 }
 
 // With no offset recorded, the pak's end is recorded first: that fails before anything is written.
-TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniGivesMessage2BeforeThePakIsTouched) {
+TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniGivesCannotReadLocalVersionBeforeThePakIsTouched) {
     MakeReadOnly("version.ini");
 
     EXPECT_EQ(Run(), 1);
@@ -53,7 +53,7 @@ TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniGivesMessage2BeforeThePakIsTouched)
     ExpectOnlyTheseInGameFolder({"version.ini", "res.pak", "data", "patch"});
 }
 
-TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniWithAnOffsetGivesMessage2AtTheEnd) {
+TEST_F(ReadOnlyTargetTest, ReadOnlyVersionIniWithAnOffsetGivesCannotReadLocalVersionAtTheEnd) {
     const std::string recorded = LocalStateText(kPackageVersion - 1, 5);
     WriteGameFile("version.ini", recorded);
     MakeReadOnly("version.ini");
