@@ -1,50 +1,5 @@
 #include "platform/ClientMutex.h"
 
-#ifdef _WIN32
-
-CClient_Mutex::CClient_Mutex() : m_handoff(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-CClient_Mutex::~CClient_Mutex() {
-    if (m_handoff != nullptr)
-        CloseHandle(m_handoff);
-}
-bool CClient_Mutex::IsValid() const {
-    return m_handoff != nullptr;
-}
-bool CClient_Mutex::LockOrQueue() {
-    return InterlockedIncrement(&m_claims) == 1;
-}
-void CClient_Mutex::Lock() {
-    if (!LockOrQueue())
-        WaitForSingleObject(m_handoff, INFINITE);
-}
-// A waiter counted but not yet waiting finds the event set when it gets there.
-void CClient_Mutex::Unlock() {
-    if (InterlockedDecrement(&m_claims) > 0)
-        SetEvent(m_handoff);
-}
-bool CClient_Mutex::TryLock() {
-    return InterlockedCompareExchange(&m_claims, 1, 0) == 0;
-}
-
-#else
-
-CClient_Mutex::CClient_Mutex() = default;
-CClient_Mutex::~CClient_Mutex() = default;
-bool CClient_Mutex::IsValid() const {
-    return true;
-}
-void CClient_Mutex::Lock() {
-    m_mutex.lock();
-}
-void CClient_Mutex::Unlock() {
-    m_mutex.unlock();
-}
-bool CClient_Mutex::TryLock() {
-    return m_mutex.try_lock();
-}
-
-#endif
-
 CClient_MutexGuard::CClient_MutexGuard(CClient_Mutex* mutex) : m_pMutex(nullptr) {
     mutex->Lock();
     m_pMutex = mutex;

@@ -4,6 +4,7 @@
 #include "cli/ConsoleView.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/ProgressDisplay.h"
+#include "cli/Terminal.h"
 #include "engine/RunPatch.h"
 #include "inspect/ReportPrinter.h"
 #include "platform/FileSystem.h"
@@ -17,21 +18,7 @@
 #include <memory>
 #include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace fs = std::filesystem;
-
-bool IsTerminal(std::FILE* stream) {
-#ifdef _WIN32
-    return _isatty(_fileno(stream)) != 0;
-#else
-    return isatty(fileno(stream)) != 0;
-#endif
-}
 
 void PrintError(const std::string& text) {
     std::fprintf(stderr, "patchkit: %s\n", text.c_str());

@@ -3,13 +3,11 @@
 #include "build/BuildPackage.h"
 #include "release/DiffWorkflow.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 // The commands of patchkit; each returns the process's exit code.
 
-bool IsTerminal(std::FILE* stream);
 // "patchkit: TEXT" on standard error.
 void PrintError(const std::string& text);
 

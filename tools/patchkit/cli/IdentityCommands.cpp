@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/ProgressDisplay.h"
+#include "cli/Terminal.h"
 #include "identity/GameRepair.h"
 #include "identity/GameVerification.h"
 #include "identity/ReleaseIndex.h"

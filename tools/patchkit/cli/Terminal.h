@@ -1,0 +1,6 @@
+#pragma once
+
+#include <cstdio>
+
+// Whether the stream is a terminal: progress is drawn only there.
+bool IsTerminal(std::FILE* stream);
