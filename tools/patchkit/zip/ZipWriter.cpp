@@ -294,45 +294,53 @@ bool ZipWriter::AddDirectory(const std::string& name, std::string& error) {
     return true;
 }
 
-bool ZipWriter::AddFile(const SourceEntry& source, std::string& error) {
-    FileHandle input;
-    if (!OpenSource(source.path, source.offset, input, error)) {
-        return false;
-    }
-    const std::string sourceName = DisplayPath(source.path);
+ZipWriter::Entry ZipWriter::FileEntry(const SourceEntry& source) const {
     Entry entry;
     entry.name = source.storedName;
     entry.size = source.size;
     entry.method = m_level > 0 && source.size > 0 ? kDeflated : kStored;
     entry.source = source.path;
     entry.offset = source.offset;
-    m_entries.push_back(entry);
+    return entry;
+}
+
+// The last entry's next block, with room for its input and, after the first, its dictionary.
+bool ZipWriter::NextBlock(const Block* previous, std::uint64_t& remaining,
+                          std::unique_ptr<Block>& block, std::string& error) {
+    block = std::make_unique<Block>();
+    block->entry = m_entries.size() - 1;
+    block->first = previous == nullptr;
+    block->deflate = m_entries.back().method == kDeflated;
+    block->inputSize = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
+    remaining -= block->inputSize;
+    block->last = remaining == 0;
+    if (block->inputSize != 0 && !block->Allocate(previous != nullptr)) {
+        error = "out of memory";
+        return false;
+    }
+    if (previous != nullptr) {
+        // Copied before making room, which may write the previous block out. Blocks ahead
+        // of the last are full, so the previous one alone holds the dictionary.
+        block->dictionarySize = kDictionarySize;
+        std::memcpy(block->dictionary.get(),
+                    previous->input.get() + previous->inputSize - kDictionarySize, kDictionarySize);
+    }
+    return true;
+}
+
+bool ZipWriter::AddFile(const SourceEntry& source, std::string& error) {
+    FileHandle input;
+    if (!OpenSource(source.path, source.offset, input, error)) {
+        return false;
+    }
+    const std::string sourceName = DisplayPath(source.path);
+    m_entries.push_back(FileEntry(source));
     std::uint64_t remaining = source.size;
     const Block* previous = nullptr;
     do {
-        if (Stopped(m_stop, error)) {
-            return false;
-        }
-        auto block = std::make_unique<Block>();
-        block->entry = m_entries.size() - 1;
-        block->first = previous == nullptr;
-        block->deflate = entry.method == kDeflated;
-        block->inputSize = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
-        remaining -= block->inputSize;
-        block->last = remaining == 0;
-        if (block->inputSize != 0 && !block->Allocate(previous != nullptr)) {
-            error = "out of memory";
-            return false;
-        }
-        if (previous != nullptr) {
-            // Copied before making room, which may write the previous block out. Blocks ahead
-            // of the last are full, so the previous one alone holds the dictionary.
-            block->dictionarySize = kDictionarySize;
-            std::memcpy(block->dictionary.get(),
-                        previous->input.get() + previous->inputSize - kDictionarySize,
-                        kDictionarySize);
-        }
-        if (!MakeRoom(error) ||
+        std::unique_ptr<Block> block;
+        if (Stopped(m_stop, error) || !NextBlock(previous, remaining, block, error) ||
+            !MakeRoom(error) ||
             !ReadExactly(input.get(), sourceName, block->input.get(), block->inputSize, error)) {
             return false;
         }
