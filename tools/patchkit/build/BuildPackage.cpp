@@ -198,6 +198,32 @@ std::string EntryLabel(const BuildRequest& request, const PackageContents& conte
     return true;
 }
 
+// The trailer behind the archive, then the package cut there, flushed and closed.
+[[nodiscard]] bool WriteTrailer(const BuildRequest& request, std::int64_t archiveOffset,
+                                FileHandle& out, const fs::path& temporary, std::string& error) {
+    PackageTrailer trailer;
+    trailer.archiveOffset = static_cast<std::uint32_t>(archiveOffset);
+    trailer.packageVersion = request.version;
+    unsigned char trailerBytes[kPackageTrailerSize];
+    EncodePackageTrailer(trailer, trailerBytes);
+    const std::int64_t archiveEnd = TellFile(out.get());
+    std::error_code failure;
+    if (archiveEnd >= 0 &&
+        std::fwrite(trailerBytes, 1, sizeof trailerBytes, out.get()) == sizeof trailerBytes &&
+        std::fflush(out.get()) == 0) {
+        // The stored fallback can leave deflated bytes behind the end: cut them off.
+        fs::resize_file(temporary, static_cast<std::uintmax_t>(archiveEnd + kPackageTrailerSize),
+                        failure);
+    } else {
+        failure = std::make_error_code(std::errc::io_error);
+    }
+    if (failure || !FlushFileToDisk(out.get()) || !CloseWrittenFile(out)) {
+        error = DisplayPath(request.output) + ": the package cannot be written (is the disk full?)";
+        return false;
+    }
+    return true;
+}
+
 // Image, archive and trailer into the file at temporary; the caller removes it on failure.
 [[nodiscard]] bool WritePackage(const BuildRequest& request, const PackageContents& contents,
                                 std::FILE* stub, const StubImage& image, const fs::path& temporary,
@@ -219,27 +245,7 @@ std::string EntryLabel(const BuildRequest& request, const PackageContents& conte
     if (!WriteArchive(request, contents, out.get(), imageLength, buffer.get(), error)) {
         return false;
     }
-    PackageTrailer trailer;
-    trailer.archiveOffset = static_cast<std::uint32_t>(imageLength);
-    trailer.packageVersion = request.version;
-    unsigned char trailerBytes[kPackageTrailerSize];
-    EncodePackageTrailer(trailer, trailerBytes);
-    const std::int64_t archiveEnd = TellFile(out.get());
-    std::error_code failure;
-    if (archiveEnd >= 0 &&
-        std::fwrite(trailerBytes, 1, sizeof trailerBytes, out.get()) == sizeof trailerBytes &&
-        std::fflush(out.get()) == 0) {
-        // The stored fallback can leave deflated bytes behind the end: cut them off.
-        fs::resize_file(temporary, static_cast<std::uintmax_t>(archiveEnd + kPackageTrailerSize),
-                        failure);
-    } else {
-        failure = std::make_error_code(std::errc::io_error);
-    }
-    if (failure || !FlushFileToDisk(out.get()) || !CloseWrittenFile(out)) {
-        error = output + ": the package cannot be written (is the disk full?)";
-        return false;
-    }
-    return true;
+    return WriteTrailer(request, imageLength, out, temporary, error);
 }
 
 // Writes the package under a temporary name, signs it when asked, then gives it its name.
@@ -267,23 +273,27 @@ bool WriteFinishedPackage(const BuildRequest& request, const PackageContents& co
     return false;
 }
 
-} // namespace
-
-bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error) {
+// Refusals that need nothing read: the version, where the output goes, the signing command.
+[[nodiscard]] bool RefuseRequest(const BuildRequest& request, std::string& error) {
     if (request.version == 0) {
         error = "version 0: no client can be updated to version 0";
-        return false;
+        return true;
     }
-    if (RefuseOutputOverInput(request, error) ||
-        (!request.signCommand.empty() && !CheckSigningCommand(request.signCommand, error))) {
+    return RefuseOutputOverInput(request, error) ||
+           (!request.signCommand.empty() && !CheckSigningCommand(request.signCommand, error));
+}
+
+// Opens the stub, if there is one, and refuses one the package cannot be appended to. Without a
+// stub, stub stays empty and the archive starts the file.
+[[nodiscard]] bool AcceptStub(const BuildRequest& request, FileHandle& file, StubImage& stub,
+                              std::vector<Finding>& remarks, std::string& error) {
+    if (request.stub.empty()) {
+        return true;
+    }
+    if (!OpenStub(request.stub, file, stub, error)) {
         return false;
     }
     const std::string stubName = DisplayPath(request.stub);
-    FileHandle stubFile;
-    StubImage stub; // without a stub, the archive starts the file
-    if (!request.stub.empty() && !OpenStub(request.stub, stubFile, stub, error)) {
-        return false;
-    }
     if (stub.carriesPackage && !request.replace) {
         error = stubName + ": already carries a package (version " +
                 std::to_string(stub.carriedTrailer.packageVersion) +
@@ -300,8 +310,17 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
                                   stubName + ": its signature is left out of the package; sign "
                                              "the package, then run patchkit seal on it"});
     }
+    return true;
+}
+
+} // namespace
+
+bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error) {
+    FileHandle stubFile;
+    StubImage stub;
     PackageContents contents;
-    if (!CollectContents(request, contents, error) ||
+    if (RefuseRequest(request, error) || !AcceptStub(request, stubFile, stub, remarks, error) ||
+        !CollectContents(request, contents, error) ||
         !JudgeContents(request, contents, remarks, error)) {
         return false;
     }
