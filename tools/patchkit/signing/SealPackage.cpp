@@ -33,49 +33,75 @@ std::size_t LastSignature(const std::string& bytes, std::size_t from, std::size_
     return std::string::npos;
 }
 
+// Where the archive ends before sealing and where the sealed certificate table will start.
+struct SealLayout {
+    std::int64_t archiveStart = 0;
+    std::int64_t trailerEnd = 0; // one past the trailer, unsealed
+    std::int64_t tableOffset = 0;
+};
+
+// Why the ZIP reader would settle on another record once sealed: the table pushes the archive's
+// own record out of its reach, or holds bytes that pass for one.
+std::string SettlesElsewhere(std::size_t before, std::size_t after, std::size_t tableSize) {
+    const bool foundInTable =
+        after != std::string::npos && (before == std::string::npos || after > before);
+    if (!foundInTable) {
+        return "the certificate table (" + std::to_string(tableSize) +
+               " bytes) is too large: the updater's ZIP reader looks for the archive's end record "
+               "only in the last 64 KiB, and the table would push it out of reach; sign without "
+               "extra certificates or timestamps to shrink it";
+    }
+    return "the signature holds the bytes of a ZIP end record signature, which the updater's ZIP "
+           "reader would take for the archive's end; sign it again (a new signature has other "
+           "bytes) and seal that";
+}
+
+// The bytes the updater's ZIP reader searches for the end records, unsealed and sealed: from the
+// first byte either search reaches to the end of the sealed table without the trailer.
+struct SearchedTail {
+    std::string bytes;
+    std::size_t unsealedEnd = 0; // where the search in the unsealed package ends
+    std::size_t sealedFrom = 0;  // where the search in the sealed one starts
+};
+
+[[nodiscard]] bool ReadSearchedTail(std::FILE* file, const SealLayout& layout,
+                                    const std::string& sealedTable, SearchedTail& tail) {
+    const std::int64_t unsealedEnd = layout.trailerEnd - kPackageTrailerSize;
+    const std::int64_t sealedEnd =
+        layout.tableOffset + static_cast<std::int64_t>(sealedTable.size()) - kPackageTrailerSize;
+    const std::int64_t tailStart = std::max(layout.archiveStart, unsealedEnd - kZipSearchReach);
+    tail.bytes.assign(static_cast<std::size_t>(layout.tableOffset - tailStart), '\0');
+    if (!ReadAt(file, tailStart, &tail.bytes[0], tail.bytes.size())) {
+        return false;
+    }
+    tail.bytes += sealedTable.substr(0, sealedTable.size() - kPackageTrailerSize);
+    tail.unsealedEnd = static_cast<std::size_t>(unsealedEnd - tailStart);
+    tail.sealedFrom = static_cast<std::size_t>(
+        std::max(layout.archiveStart, sealedEnd - kZipSearchReach) - tailStart);
+    return true;
+}
+
 // The archive the updater copies out ends with the certificate table now. Its reader must still
 // settle on the archive's own end records.
-[[nodiscard]] bool CheckEndRecordsStayFound(std::FILE* file, const PackageTrailer& trailer,
-                                            std::int64_t trailerEnd, std::uint32_t tableOffset,
+[[nodiscard]] bool CheckEndRecordsStayFound(std::FILE* file, const SealLayout& layout,
                                             const std::string& sealedTable, std::string& problem) {
-    const std::int64_t archiveStart = trailer.archiveOffset;
-    const std::int64_t unsignedEnd = trailerEnd - kPackageTrailerSize;
-    const std::int64_t sealedEnd =
-        tableOffset + static_cast<std::int64_t>(sealedTable.size()) - kPackageTrailerSize;
-    const std::int64_t tailStart = std::max(archiveStart, unsignedEnd - kZipSearchReach);
-    std::string tail(static_cast<std::size_t>(tableOffset - tailStart), '\0');
-    if (!ReadAt(file, tailStart, &tail[0], tail.size())) {
+    SearchedTail tail;
+    if (!ReadSearchedTail(file, layout, sealedTable, tail)) {
         problem = "cannot be read";
         return false;
     }
-    tail += sealedTable.substr(0, sealedTable.size() - kPackageTrailerSize);
-    const auto local = [tailStart](std::int64_t offset) {
-        return static_cast<std::size_t>(offset - tailStart);
-    };
-    const std::size_t sealedFrom = local(std::max(archiveStart, sealedEnd - kZipSearchReach));
     for (const char* signature : {kEndRecordSignature, kZip64LocatorSignature}) {
-        const std::size_t before = LastSignature(tail, 0, local(unsignedEnd), signature);
-        const std::size_t after = LastSignature(tail, sealedFrom, tail.size(), signature);
+        const std::size_t before = LastSignature(tail.bytes, 0, tail.unsealedEnd, signature);
+        const std::size_t after =
+            LastSignature(tail.bytes, tail.sealedFrom, tail.bytes.size(), signature);
         if (signature == kEndRecordSignature && before == std::string::npos) {
             problem = "the archive's end record is not within the last 64 KiB of the archive";
             return false;
         }
-        if (after == before) {
-            continue;
+        if (after != before) {
+            problem = SettlesElsewhere(before, after, sealedTable.size());
+            return false;
         }
-        const bool foundInTable =
-            after != std::string::npos && (before == std::string::npos || after > before);
-        if (!foundInTable) {
-            problem = "the certificate table (" + std::to_string(sealedTable.size()) +
-                      " bytes) is too large: the updater's ZIP reader looks for the archive's "
-                      "end record only in the last 64 KiB, and the table would push it out of "
-                      "reach; sign without extra certificates or timestamps to shrink it";
-        } else {
-            problem = "the signature holds the bytes of a ZIP end record signature, which "
-                      "the updater's ZIP reader would take for the archive's end; sign it "
-                      "again (a new signature has other bytes) and seal that";
-        }
-        return false;
     }
     return true;
 }
@@ -179,8 +205,8 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
     }
     sealedTable = SealedTable(signature, sealedDer);
     result.tableSize = static_cast<std::uint32_t>(sealedTable.size());
-    return CheckEndRecordsStayFound(file, result.trailer, trailerEnd, image.tableOffset,
-                                    sealedTable, problem);
+    const SealLayout layout{result.trailer.archiveOffset, trailerEnd, image.tableOffset};
+    return CheckEndRecordsStayFound(file, layout, sealedTable, problem);
 }
 
 } // namespace
