@@ -12,22 +12,6 @@ namespace {
 constexpr std::uint32_t kStored = 0;
 constexpr std::uint32_t kDeflated = 8;
 
-const char* NameProblemCode(NameProblem problem) {
-    switch (problem) {
-    case NameProblem::None:
-        break;
-    case NameProblem::NotCodePage936:
-        return "name-not-cp936";
-    case NameProblem::Unsafe:
-        return "unsafe-name";
-    case NameProblem::ForbiddenOnWindows:
-        return "name-forbidden-on-windows";
-    case NameProblem::RenamedByLowerCasing:
-        return "renamed-by-lower-casing";
-    }
-    return "";
-}
-
 // Bytes that are no code page 936 text, shown so that they can be recognised.
 std::string EscapedBytes(const std::string& bytes) {
     std::string shown;
@@ -89,8 +73,7 @@ EntryReport DescribeEntry(const ArchiveEntry& archived) {
 void CheckName(const EntryReport& entry, NameProblem problem, std::size_t number,
                std::vector<Finding>& findings) {
     if (problem != NameProblem::None) {
-        AddFinding(findings, Severity::Error, NameProblemCode(problem), number,
-                   DescribeNameProblem(problem));
+        AddFinding(findings, Severity::Error, TextOf(problem).code, number, TextOf(problem).text);
     } else if (HasUpperCaseLetters(entry.archived.storedName)) {
         AddFinding(findings, Severity::Note, "lower-cased", number,
                    "written as " + entry.writtenPath);
