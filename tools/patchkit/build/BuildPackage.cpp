@@ -5,20 +5,18 @@
 #include "build/SourceFolder.h"
 #include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 #include "rules/EntryChecks.h"
 #include "signing/StubImage.h"
 #include "zip/ArchiveReader.h"
 
-#include <algorithm>
 #include <memory>
-#include <new>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kCopyBufferSize = 1 << 20;
 constexpr std::int64_t kLargestArchiveOffset = 0xFFFFFFFF;
 
 // The entries of the new package, from a folder or from an archive.
@@ -52,16 +50,8 @@ struct PackageContents {
 
 [[nodiscard]] bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count,
                              std::FILE* to, unsigned char* buffer) {
-    while (count > 0 && !Stopped(request)) {
-        const auto piece = static_cast<std::size_t>(
-            std::min<std::int64_t>(count, static_cast<std::int64_t>(kCopyBufferSize)));
-        if (std::fread(buffer, 1, piece, from) != piece ||
-            std::fwrite(buffer, 1, piece, to) != piece) {
-            return false;
-        }
-        count -= static_cast<std::int64_t>(piece);
-    }
-    return count == 0;
+    return CopyPieces(from, static_cast<std::uint64_t>(count), to, buffer,
+                      [&request] { return Stopped(request); }) == PieceRun::Done;
 }
 
 void ListSourceEntries(PackageContents& contents) {
@@ -230,7 +220,7 @@ std::string EntryLabel(const BuildRequest& request, const PackageContents& conte
                                 std::string& error) {
     const std::int64_t imageLength = image.imageLength;
     const std::string output = DisplayPath(request.output);
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
     FileHandle out = OpenFile(temporary, "wb");
     if (!buffer || !out) {
         error = DisplayPath(temporary) + ": cannot be created";

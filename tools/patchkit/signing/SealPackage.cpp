@@ -4,6 +4,7 @@
 #include "base/TextConversion.h"
 #include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 #include "signing/PackageSignature.h"
 #include "signing/SignatureSeal.h"
 #include "signing/StubImage.h"
@@ -11,11 +12,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 
-constexpr std::size_t kCopyBufferSize = 1 << 20;
 // The updater's ZIP reader looks for the end records only this far back from the archive's end.
 constexpr std::int64_t kZipSearchReach = 0xFFFF;
 const char kEndRecordSignature[] = "PK\5\6";
@@ -130,7 +129,7 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
 [[nodiscard]] bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedTable,
                                const std::filesystem::path& temporary,
                                const std::atomic<bool>* stop) {
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
     FileHandle out = OpenFile(temporary, "wb");
     if (!buffer || !out || !SeekFile(in, 0)) {
         return false;
@@ -139,19 +138,18 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
     WriteLittle32(securityEntry, image.tableOffset);
     WriteLittle32(securityEntry + 4, static_cast<std::uint32_t>(sealedTable.size()));
     PeChecksum checksum(image.checksumOffset);
-    for (std::int64_t at = 0; at < image.tableOffset;) {
-        const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(
-            image.tableOffset - at, static_cast<std::int64_t>(kCopyBufferSize)));
-        if ((stop != nullptr && *stop) || std::fread(buffer.get(), 1, piece, in) != piece) {
-            return false;
-        }
-        PatchChunk(buffer.get(), at, piece, image.securityEntryOffset, securityEntry,
-                   sizeof securityEntry);
-        checksum.Add(buffer.get(), piece);
-        if (std::fwrite(buffer.get(), 1, piece, out.get()) != piece) {
-            return false;
-        }
-        at += static_cast<std::int64_t>(piece);
+    std::int64_t at = 0;
+    const PieceRun copied = ReadPieces(
+        in, image.tableOffset, buffer.get(), [stop] { return stop != nullptr && *stop; },
+        [&](unsigned char* piece, std::size_t size) {
+            PatchChunk(piece, at, size, image.securityEntryOffset, securityEntry,
+                       sizeof securityEntry);
+            checksum.Add(piece, size);
+            at += static_cast<std::int64_t>(size);
+            return std::fwrite(piece, 1, size, out.get()) == size;
+        });
+    if (copied != PieceRun::Done) {
+        return false;
     }
     const auto* table = reinterpret_cast<const unsigned char*>(sealedTable.data());
     checksum.Add(table, sealedTable.size());

@@ -2,6 +2,7 @@
 
 #include "base/TextConversion.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 
 #include <zlib.h>
 
@@ -45,14 +46,19 @@ private:
     std::string m_bytes;
 };
 
-// Reads count bytes; a source that ends earlier changed since it was listed.
+// Why a read of the source came up short: a source that ends early changed since it was listed.
+std::string ShortReadError(std::FILE* source, const std::string& sourceName) {
+    return sourceName +
+           (std::ferror(source) ? ": cannot be read" : ": became shorter while it was read");
+}
+
+// Reads count bytes.
 [[nodiscard]] bool ReadExactly(std::FILE* source, const std::string& sourceName,
                                unsigned char* buffer, std::size_t count, std::string& error) {
     if (std::fread(buffer, 1, count, source) == count) {
         return true;
     }
-    error = sourceName +
-            (std::ferror(source) ? ": cannot be read" : ": became shorter while it was read");
+    error = ShortReadError(source, sourceName);
     return false;
 }
 
@@ -435,7 +441,7 @@ bool ZipWriter::EndEntry(Entry& entry, std::string& error) {
 bool ZipWriter::StoreAgain(Entry& entry, std::string& error) {
     const std::string sourceName = DisplayPath(entry.source);
     FileHandle input;
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kBlockSize]);
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
     if (!buffer) {
         error = "out of memory";
         return false;
@@ -444,15 +450,17 @@ bool ZipWriter::StoreAgain(Entry& entry, std::string& error) {
         return false;
     }
     std::uint32_t crc = 0;
-    for (std::uint64_t remaining = entry.size; remaining != 0;) {
-        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
-        if (Stopped(m_stop, error) ||
-            !ReadExactly(input.get(), sourceName, buffer.get(), piece, error) ||
-            !WriteBytes(buffer.get(), piece, error)) {
-            return false;
-        }
-        crc = UpdateCrc(crc, buffer.get(), piece);
-        remaining -= piece;
+    const PieceRun stored = ReadPieces(
+        input.get(), entry.size, buffer.get(), [this, &error] { return Stopped(m_stop, error); },
+        [this, &crc, &error](const unsigned char* bytes, std::size_t size) {
+            crc = UpdateCrc(crc, bytes, size);
+            return WriteBytes(bytes, size, error);
+        });
+    if (stored == PieceRun::NotRead) {
+        error = ShortReadError(input.get(), sourceName);
+    }
+    if (stored != PieceRun::Done) {
+        return false;
     }
     if (crc != entry.crc) {
         error = sourceName + ": changed while it was read";
