@@ -7,6 +7,7 @@
 #include "package/EntryRecord.h"
 #include "platform/ClientMutex.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 #include "platform/WrittenFiles.h"
 
 #include <unzip.h>
@@ -14,7 +15,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -25,9 +25,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kPatchDirectory = "patch";
 constexpr const char* kTemporaryArchive = "patch/hvmanualpatch.zip";
-// The piece in which the archive is copied out and entries are written: cancel is checked between
-// pieces, and the progress bar moves after each.
-constexpr std::int64_t kPieceSize = 1048576;
 // Keeps processed * 100 within 64 bits when the progress is computed.
 constexpr std::int64_t kMaximumTotal = INT64_MAX / 100;
 
@@ -49,10 +46,10 @@ struct Application {
     unzFile archive = nullptr;
     std::int64_t total = 0;
     std::int64_t processed = 0;
-    int shownProgress = 0;             // the bar starts at 0
-    std::vector<ArchiveEntry> targets; // pak and file entries, in archive order
-    std::unique_ptr<char[]> buffer;    // the entries' pieces; made at the first one
-    WrittenFiles written;              // on the disk before version.ini says they are applied
+    int shownProgress = 0;                   // the bar starts at 0
+    std::vector<ArchiveEntry> targets;       // pak and file entries, in archive order
+    std::unique_ptr<unsigned char[]> buffer; // the entries' pieces; made at the first one
+    WrittenFiles written;                    // on the disk before version.ini says they are applied
 };
 
 Step Fail(PatchView& view, Message message) {
@@ -81,33 +78,27 @@ bool RoomForTemporaryArchive(const RunState& run) {
     return available < 0 || available >= run.archiveLength - replaced;
 }
 
-std::unique_ptr<char[]> AllocatePieceBuffer() {
-    return std::unique_ptr<char[]>(new (std::nothrow) char[kPieceSize]);
-}
-
 Step ExtractEmbeddedArchive(RunState& run) {
     if (!RoomForTemporaryArchive(run)) {
         return Fail(run.view, Message::CannotCreateTemporaryArchive);
     }
     FileHandle archive;
-    const std::unique_ptr<char[]> buffer = AllocatePieceBuffer();
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
     if (!buffer ||
         OpenFileWaiting(kTemporaryArchive, "wb", run.lockWait, archive) != FileError::None) {
         return Fail(run.view, Message::CannotCreateTemporaryArchive);
     }
-    for (std::int64_t count = run.archiveLength; count > 0;) {
-        if (run.view.IsCancelled()) {
-            return Step::Stop;
-        }
-        const auto piece = static_cast<std::size_t>(std::min(count, kPieceSize));
-        if (std::fread(buffer.get(), 1, piece, run.programFile) != piece) {
-            return Fail(run.view, Message::CannotReadPackage);
-        }
+    switch (CopyPieces(run.programFile, static_cast<std::uint64_t>(run.archiveLength),
+                       archive.get(), buffer.get(), [&run] { return run.view.IsCancelled(); })) {
+    case PieceRun::Done:
+        break;
+    case PieceRun::Stopped:
+        return Step::Stop;
+    case PieceRun::NotRead:
+        return Fail(run.view, Message::CannotReadPackage);
+    case PieceRun::NotUsed:
         // A disk that fills up is reported here, not later as an archive that cannot be read.
-        if (std::fwrite(buffer.get(), 1, piece, archive.get()) != piece) {
-            return FailWithPartialArchive(run, archive);
-        }
-        count -= static_cast<std::int64_t>(piece);
+        return FailWithPartialArchive(run, archive);
     }
     if (!CloseWrittenFile(archive)) {
         return FailWithPartialArchive(run, archive);
@@ -215,7 +206,7 @@ Step CheckTargets(Application& application) {
 
 // A read may deliver less than asked; it is continued until the piece is full. Delivering
 // nothing before that is a damaged entry.
-bool ReadEntryPiece(unzFile archive, char* buffer, unsigned piece) {
+bool ReadEntryPiece(unzFile archive, unsigned char* buffer, unsigned piece) {
     for (unsigned filled = 0; filled < piece;) {
         const int read = unzReadCurrentFile(archive, buffer + filled, piece - filled);
         if (read <= 0) {
@@ -239,9 +230,9 @@ void ShowProgress(Application& application) {
 Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FILE* target) {
     PatchView& view = application.run.view;
     if (!application.buffer) {
-        application.buffer = AllocatePieceBuffer();
+        application.buffer = NewPieceBuffer();
     }
-    char* const buffer = application.buffer.get();
+    unsigned char* const buffer = application.buffer.get();
     if (buffer == nullptr) {
         return Fail(view, Message::WriteCameUpShort);
     }
@@ -250,7 +241,7 @@ Step CopyEntryData(Application& application, const ArchiveEntry& entry, std::FIL
         if (view.IsCancelled()) {
             return Step::Stop;
         }
-        const std::int64_t piece = std::min(remaining, kPieceSize);
+        const std::int64_t piece = std::min(remaining, static_cast<std::int64_t>(kPieceSize));
         if (!ReadEntryPiece(application.archive, buffer, static_cast<unsigned>(piece))) {
             return Fail(view, Message::CannotReadPackage);
         }

@@ -5,20 +5,18 @@
 #include "build/SourceFolder.h"
 #include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 #include "rules/EntryChecks.h"
 #include "signing/StubImage.h"
 #include "zip/ArchiveReader.h"
 
-#include <algorithm>
 #include <memory>
-#include <new>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kCopyBufferSize = 1 << 20;
 constexpr std::int64_t kLargestArchiveOffset = 0xFFFFFFFF;
 
 // The entries of the new package, from a folder or from an archive.
@@ -52,16 +50,8 @@ struct PackageContents {
 
 [[nodiscard]] bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count,
                              std::FILE* to, unsigned char* buffer) {
-    while (count > 0 && !Stopped(request)) {
-        const auto piece = static_cast<std::size_t>(
-            std::min<std::int64_t>(count, static_cast<std::int64_t>(kCopyBufferSize)));
-        if (std::fread(buffer, 1, piece, from) != piece ||
-            std::fwrite(buffer, 1, piece, to) != piece) {
-            return false;
-        }
-        count -= static_cast<std::int64_t>(piece);
-    }
-    return count == 0;
+    return CopyPieces(from, static_cast<std::uint64_t>(count), to, buffer,
+                      [&request] { return Stopped(request); }) == PieceRun::Done;
 }
 
 void ListSourceEntries(PackageContents& contents) {
@@ -198,29 +188,11 @@ std::string EntryLabel(const BuildRequest& request, const PackageContents& conte
     return true;
 }
 
-// Image, archive and trailer into the file at temporary; the caller removes it on failure.
-[[nodiscard]] bool WritePackage(const BuildRequest& request, const PackageContents& contents,
-                                std::FILE* stub, const StubImage& image, const fs::path& temporary,
-                                std::string& error) {
-    const std::int64_t imageLength = image.imageLength;
-    const std::string output = DisplayPath(request.output);
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
-    FileHandle out = OpenFile(temporary, "wb");
-    if (!buffer || !out) {
-        error = DisplayPath(temporary) + ": cannot be created";
-        return false;
-    }
-    if (stub != nullptr &&
-        (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get()) ||
-         (image.pe.Signed() && !ClearSecurityEntry(out.get(), image.pe)))) {
-        error = output + ": the stub cannot be copied (is the disk full?)";
-        return false;
-    }
-    if (!WriteArchive(request, contents, out.get(), imageLength, buffer.get(), error)) {
-        return false;
-    }
+// The trailer behind the archive, then the package cut there, flushed and closed.
+[[nodiscard]] bool WriteTrailer(const BuildRequest& request, std::int64_t archiveOffset,
+                                FileHandle& out, const fs::path& temporary, std::string& error) {
     PackageTrailer trailer;
-    trailer.archiveOffset = static_cast<std::uint32_t>(imageLength);
+    trailer.archiveOffset = static_cast<std::uint32_t>(archiveOffset);
     trailer.packageVersion = request.version;
     unsigned char trailerBytes[kPackageTrailerSize];
     EncodePackageTrailer(trailer, trailerBytes);
@@ -236,10 +208,34 @@ std::string EntryLabel(const BuildRequest& request, const PackageContents& conte
         failure = std::make_error_code(std::errc::io_error);
     }
     if (failure || !FlushFileToDisk(out.get()) || !CloseWrittenFile(out)) {
-        error = output + ": the package cannot be written (is the disk full?)";
+        error = DisplayPath(request.output) + ": the package cannot be written (is the disk full?)";
         return false;
     }
     return true;
+}
+
+// Image, archive and trailer into the file at temporary; the caller removes it on failure.
+[[nodiscard]] bool WritePackage(const BuildRequest& request, const PackageContents& contents,
+                                std::FILE* stub, const StubImage& image, const fs::path& temporary,
+                                std::string& error) {
+    const std::int64_t imageLength = image.imageLength;
+    const std::string output = DisplayPath(request.output);
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
+    FileHandle out = OpenFile(temporary, "wb");
+    if (!buffer || !out) {
+        error = DisplayPath(temporary) + ": cannot be created";
+        return false;
+    }
+    if (stub != nullptr &&
+        (!SeekFile(stub, 0) || !CopyBytes(request, stub, imageLength, out.get(), buffer.get()) ||
+         (image.pe.Signed() && !ClearSecurityEntry(out.get(), image.pe)))) {
+        error = output + ": the stub cannot be copied (is the disk full?)";
+        return false;
+    }
+    if (!WriteArchive(request, contents, out.get(), imageLength, buffer.get(), error)) {
+        return false;
+    }
+    return WriteTrailer(request, imageLength, out, temporary, error);
 }
 
 // Writes the package under a temporary name, signs it when asked, then gives it its name.
@@ -267,23 +263,27 @@ bool WriteFinishedPackage(const BuildRequest& request, const PackageContents& co
     return false;
 }
 
-} // namespace
-
-bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error) {
+// Refusals that need nothing read: the version, where the output goes, the signing command.
+[[nodiscard]] bool RefuseRequest(const BuildRequest& request, std::string& error) {
     if (request.version == 0) {
         error = "version 0: no client can be updated to version 0";
-        return false;
+        return true;
     }
-    if (RefuseOutputOverInput(request, error) ||
-        (!request.signCommand.empty() && !CheckSigningCommand(request.signCommand, error))) {
+    return RefuseOutputOverInput(request, error) ||
+           (!request.signCommand.empty() && !CheckSigningCommand(request.signCommand, error));
+}
+
+// Opens the stub, if there is one, and refuses one the package cannot be appended to. Without a
+// stub, stub stays empty and the archive starts the file.
+[[nodiscard]] bool AcceptStub(const BuildRequest& request, FileHandle& file, StubImage& stub,
+                              std::vector<Finding>& remarks, std::string& error) {
+    if (request.stub.empty()) {
+        return true;
+    }
+    if (!OpenStub(request.stub, file, stub, error)) {
         return false;
     }
     const std::string stubName = DisplayPath(request.stub);
-    FileHandle stubFile;
-    StubImage stub; // without a stub, the archive starts the file
-    if (!request.stub.empty() && !OpenStub(request.stub, stubFile, stub, error)) {
-        return false;
-    }
     if (stub.carriesPackage && !request.replace) {
         error = stubName + ": already carries a package (version " +
                 std::to_string(stub.carriedTrailer.packageVersion) +
@@ -300,8 +300,17 @@ bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, st
                                   stubName + ": its signature is left out of the package; sign "
                                              "the package, then run patchkit seal on it"});
     }
+    return true;
+}
+
+} // namespace
+
+bool BuildPackage(const BuildRequest& request, std::vector<Finding>& remarks, std::string& error) {
+    FileHandle stubFile;
+    StubImage stub;
     PackageContents contents;
-    if (!CollectContents(request, contents, error) ||
+    if (RefuseRequest(request, error) || !AcceptStub(request, stubFile, stub, remarks, error) ||
+        !CollectContents(request, contents, error) ||
         !JudgeContents(request, contents, remarks, error)) {
         return false;
     }

@@ -46,7 +46,7 @@ bool RefuseNames(const Release& release, Refusals& refusals) {
     for (const SourceEntry& entry : release.entries) {
         const NameProblem problem = CheckEntryName(entry.storedName);
         if (problem == NameProblem::Unsafe || problem == NameProblem::ForbiddenOnWindows) {
-            refusals.Add(entry.path, DescribeNameProblem(problem));
+            refusals.Add(entry.path, TextOf(problem).text);
         }
     }
     return !refusals.Any();
@@ -61,8 +61,7 @@ bool RefuseNames(const Release& release, Refusals& refusals) {
         const SourceEntry& source = release.entries[index];
         ManifestEntry entry;
         entry.key = key;
-        if (!Cp936ToUtf8(key, entry.path) ||
-            !Cp936ToUtf8(source.storedName, entry.releaseName)) {
+        if (!Cp936ToUtf8(key, entry.path) || !Cp936ToUtf8(source.storedName, entry.releaseName)) {
             refusals.Add(source.path, "has no code page 936 form");
             return false;
         }

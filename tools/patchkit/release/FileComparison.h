@@ -27,6 +27,9 @@ public:
 
 private:
     bool Stopped() const { return m_stop != nullptr && *m_stop; }
+    // Makes the two buffers at the first comparison; false when the memory cannot be had.
+    [[nodiscard]] bool HaveBuffers();
+    void CountCompared(std::uint64_t bytes);
 
     ProgressCallback m_progress;
     const std::atomic<bool>* m_stop;

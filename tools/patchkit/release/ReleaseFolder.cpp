@@ -5,21 +5,15 @@
 #include "package/LocalState.h"
 #include "platform/FileSystem.h"
 #include "platform/NameCase.h"
+#include "platform/Pieces.h"
 #include "platform/TextEncoding.h"
 #include "rules/EntryNameRules.h"
 
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <new>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-constexpr std::size_t kCopyBufferSize = 1 << 20;
-
-} // namespace
 
 std::string KeyOf(const SourceEntry& entry) {
     std::string key = WrittenPath(entry.storedName);
@@ -45,7 +39,7 @@ bool WrittenPathUnder(const std::filesystem::path& folder, const SourceEntry& en
 
 bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std::uint64_t size,
                    const std::filesystem::path& to, std::string& error, bool toDisk) {
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
     FileHandle source = OpenFile(from, "rb");
     if (!buffer || !source || !SeekFile(source.get(), static_cast<std::int64_t>(offset))) {
         error = DisplayPath(from) + ": cannot be read";
@@ -56,20 +50,13 @@ bool CopyFileSlice(const std::filesystem::path& from, std::uint64_t offset, std:
         error = DisplayPath(to) + ": cannot be created";
         return false;
     }
-    for (std::uint64_t remaining = size; remaining != 0;) {
-        const auto piece =
-            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kCopyBufferSize));
-        if (std::fread(buffer.get(), 1, piece, source.get()) != piece) {
-            error = DisplayPath(from) + ": became shorter while it was read";
-            return false;
-        }
-        if (std::fwrite(buffer.get(), 1, piece, target.get()) != piece) {
-            error = DisplayPath(to) + ": cannot be written (is the disk full?)";
-            return false;
-        }
-        remaining -= piece;
+    const PieceRun copied = CopyPieces(source.get(), size, target.get(), buffer.get(), {});
+    if (copied == PieceRun::NotRead) {
+        error = DisplayPath(from) + ": became shorter while it was read";
+        return false;
     }
-    if ((toDisk && !FlushFileToDisk(target.get())) || !CloseWrittenFile(target)) {
+    if (copied != PieceRun::Done || (toDisk && !FlushFileToDisk(target.get())) ||
+        !CloseWrittenFile(target)) {
         error = DisplayPath(to) + ": cannot be written (is the disk full?)";
         return false;
     }

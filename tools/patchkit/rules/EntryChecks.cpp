@@ -12,22 +12,6 @@ namespace {
 constexpr std::uint32_t kStored = 0;
 constexpr std::uint32_t kDeflated = 8;
 
-const char* NameProblemCode(NameProblem problem) {
-    switch (problem) {
-    case NameProblem::None:
-        break;
-    case NameProblem::NotCodePage936:
-        return "name-not-cp936";
-    case NameProblem::Unsafe:
-        return "unsafe-name";
-    case NameProblem::ForbiddenOnWindows:
-        return "name-forbidden-on-windows";
-    case NameProblem::RenamedByLowerCasing:
-        return "renamed-by-lower-casing";
-    }
-    return "";
-}
-
 // Bytes that are no code page 936 text, shown so that they can be recognised.
 std::string EscapedBytes(const std::string& bytes) {
     std::string shown;
@@ -66,64 +50,93 @@ void CheckHowStored(const ArchiveEntry& entry, std::size_t number, std::vector<F
     }
 }
 
+// What the rules remember of the entries ahead of the one they check.
+struct EarlierEntries {
+    std::set<std::string> createdDirectories;
+    std::map<std::string, std::size_t> writtenBy; // written path: entry number
+    std::size_t firstPak = 0;
+};
+
+EntryReport DescribeEntry(const ArchiveEntry& archived) {
+    EntryReport entry;
+    entry.archived = archived;
+    const std::string& name = archived.storedName;
+    entry.kind = EntryKindOf(LowerCaseEntryName(name));
+    entry.nameDecodes = Cp936ToUtf8(name, entry.storedName);
+    entry.writtenPath = ReadableText(WrittenPath(name));
+    if (!entry.nameDecodes) {
+        entry.storedName = EscapedBytes(name);
+    }
+    return entry;
+}
+
+void CheckName(const EntryReport& entry, NameProblem problem, std::size_t number,
+               std::vector<Finding>& findings) {
+    if (problem != NameProblem::None) {
+        AddFinding(findings, Severity::Error, TextOf(problem).code, number, TextOf(problem).text);
+    } else if (HasUpperCaseLetters(entry.archived.storedName)) {
+        AddFinding(findings, Severity::Note, "lower-cased", number,
+                   "written as " + entry.writtenPath);
+    }
+}
+
+void CheckOnePak(const EntryReport& entry, std::size_t number, EarlierEntries& earlier,
+                 std::vector<Finding>& findings) {
+    if (entry.kind != EntryKind::Pak) {
+        return;
+    }
+    if (earlier.firstPak != 0) {
+        AddFinding(findings, Severity::Error, "several-paks", number,
+                   "a second pak entry (the first is entry " + std::to_string(earlier.firstPak) +
+                       "); version.ini records one pak append offset only");
+    } else {
+        earlier.firstPak = number;
+    }
+}
+
+// A folder entry creates its folders; any other entry must write a file no earlier one writes.
+void CheckWrittenOnce(const EntryReport& entry, std::size_t number, EarlierEntries& earlier,
+                      std::vector<Finding>& findings) {
+    const std::string& name = entry.archived.storedName;
+    if (entry.kind == EntryKind::Directory) {
+        for (const std::string& directory : DirectoriesCreatedBy(name)) {
+            earlier.createdDirectories.insert(directory);
+        }
+        return;
+    }
+    const auto [first, isFirst] = earlier.writtenBy.emplace(WrittenPath(name), number);
+    if (!isFirst) {
+        AddFinding(findings, Severity::Error, "duplicate-path", number,
+                   "it writes the same file as entry " + std::to_string(first->second) +
+                       ", whose data it replaces");
+    }
+}
+
+void CheckFolderCreated(const EntryReport& entry, NameProblem problem, std::size_t number,
+                        const EarlierEntries& earlier, std::vector<Finding>& findings) {
+    const std::string directory = DirectoryOfEntry(entry.archived.storedName);
+    if (problem == NameProblem::None && entry.kind == EntryKind::File && !directory.empty() &&
+        earlier.createdDirectories.count(directory) == 0) {
+        AddFinding(findings, Severity::Warning, "missing-directory", number,
+                   "no earlier entry creates its folder " + ReadableText(directory) +
+                       ", so the updater fails unless the folder exists in the game");
+    }
+}
+
 } // namespace
 
 void ExamineEntries(const std::vector<ArchiveEntry>& archived, std::vector<EntryReport>& entries,
                     std::vector<Finding>& findings) {
-    std::set<std::string> createdDirectories;
-    std::map<std::string, std::size_t> writtenBy;
-    std::size_t firstPak = 0;
+    EarlierEntries earlier;
     for (std::size_t index = 0; index < archived.size(); ++index) {
         const std::size_t number = index + 1;
-        EntryReport entry;
-        entry.archived = archived[index];
-        const std::string& name = entry.archived.storedName;
-        const std::string written = WrittenPath(name);
-        entry.kind = EntryKindOf(LowerCaseEntryName(name));
-        entry.nameDecodes = Cp936ToUtf8(name, entry.storedName);
-        entry.writtenPath = ReadableText(written);
-        if (!entry.nameDecodes) {
-            entry.storedName = EscapedBytes(name);
-        }
-
-        const NameProblem problem = CheckEntryName(name);
-        if (problem != NameProblem::None) {
-            AddFinding(findings, Severity::Error, NameProblemCode(problem), number,
-                       DescribeNameProblem(problem));
-        } else if (HasUpperCaseLetters(name)) {
-            AddFinding(findings, Severity::Note, "lower-cased", number,
-                       "written as " + entry.writtenPath);
-        }
+        const EntryReport entry = DescribeEntry(archived[index]);
+        const NameProblem problem = CheckEntryName(entry.archived.storedName);
+        CheckName(entry, problem, number, findings);
         CheckHowStored(entry.archived, number, findings);
-
-        if (entry.kind == EntryKind::Pak) {
-            if (firstPak != 0) {
-                AddFinding(findings, Severity::Error, "several-paks", number,
-                           "a second pak entry (the first is entry " + std::to_string(firstPak) +
-                               "); version.ini records one pak append offset only");
-            } else {
-                firstPak = number;
-            }
-        }
-        if (entry.kind == EntryKind::Directory) {
-            for (const std::string& directory : DirectoriesCreatedBy(name)) {
-                createdDirectories.insert(directory);
-            }
-        } else {
-            const auto [earlier, isFirst] = writtenBy.emplace(written, number);
-            if (!isFirst) {
-                AddFinding(findings, Severity::Error, "duplicate-path", number,
-                           "it writes the same file as entry " + std::to_string(earlier->second) +
-                               ", whose data it replaces");
-            }
-        }
-        const std::string directory = DirectoryOfEntry(name);
-        if (problem == NameProblem::None && entry.kind == EntryKind::File && !directory.empty() &&
-            createdDirectories.count(directory) == 0) {
-            AddFinding(findings, Severity::Warning, "missing-directory", number,
-                       "no earlier entry creates its folder " + ReadableText(directory) +
-                           ", so the updater fails unless the folder exists in the game");
-        }
+        CheckOnePak(entry, number, earlier, findings);
+        CheckWrittenOnce(entry, number, earlier, findings);
+        CheckFolderCreated(entry, problem, number, earlier, findings);
         entries.push_back(entry);
     }
 }

@@ -50,22 +50,26 @@ NameProblem CheckEntryName(const std::string& storedName) {
     return renamed ? NameProblem::RenamedByLowerCasing : NameProblem::None;
 }
 
-const char* DescribeNameProblem(NameProblem problem) {
-    switch (problem) {
-    case NameProblem::None:
-        break;
-    case NameProblem::NotCodePage936:
-        return "the name cannot be represented in code page 936";
-    case NameProblem::Unsafe:
-        return "the name could reach outside the game folder (empty, absolute, with a colon or a "
-               "\"..\" component)";
-    case NameProblem::ForbiddenOnWindows:
-        return "the name holds a character Windows does not allow in file names";
-    case NameProblem::RenamedByLowerCasing:
-        return "a Chinese character's second byte is an upper-case letter, which the updater "
-               "lower-cases: it would write the file under another name";
+const NameProblemText& TextOf(NameProblem problem) {
+    static const NameProblemText kTexts[] = {
+        {NameProblem::None, "", ""},
+        {NameProblem::NotCodePage936, "name-not-cp936",
+         "the name cannot be represented in code page 936"},
+        {NameProblem::Unsafe, "unsafe-name",
+         "the name could reach outside the game folder (empty, absolute, with a colon or a "
+         "\"..\" component)"},
+        {NameProblem::ForbiddenOnWindows, "name-forbidden-on-windows",
+         "the name holds a character Windows does not allow in file names"},
+        {NameProblem::RenamedByLowerCasing, "renamed-by-lower-casing",
+         "a Chinese character's second byte is an upper-case letter, which the updater "
+         "lower-cases: it would write the file under another name"},
+    };
+    for (const NameProblemText& row : kTexts) {
+        if (row.problem == problem) {
+            return row;
+        }
     }
-    return "";
+    return kTexts[0];
 }
 
 bool HasUpperCaseLetters(const std::string& name) {

@@ -15,8 +15,14 @@ enum class NameProblem {
 };
 
 NameProblem CheckEntryName(const std::string& storedName);
-// Completes "NAME: ..." in a message.
-const char* DescribeNameProblem(NameProblem problem);
+
+struct NameProblemText {
+    NameProblem problem;
+    const char* code; // a finding's stable identifier, e.g. "unsafe-name"
+    const char* text; // completes "NAME: ..." in a message
+};
+// Both empty for None.
+const NameProblemText& TextOf(NameProblem problem);
 
 // Upper-case ASCII letters that stand as characters of their own (not as second bytes): the
 // updater writes them in lower case, which Windows file names do not tell apart.

@@ -2,17 +2,14 @@
 
 #include "base/Progress.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 #include "signing/SignatureDigest.h"
 
 #include <algorithm>
 #include <memory>
-#include <new>
 #include <numeric>
 
 namespace {
-
-// Large reads keep hashing at the disk's pace; one buffer per thread is all the memory it takes.
-constexpr std::size_t kHashBufferSize = 1 << 20;
 
 // One hashing of the file gives every digest: at each prefix's end, the digest so far.
 class FileHasher {
@@ -74,22 +71,18 @@ void HashOneFile(const HashRequest& request, HashResult& result, unsigned char* 
     if (!file) {
         return;
     }
-    for (;;) {
-        if (Stopped(stop)) {
-            return;
-        }
-        const std::size_t count = std::fread(buffer, 1, kHashBufferSize, file.get());
-        if (count != 0 && !hasher.Add(buffer, count)) {
-            return;
-        }
-        if (progress != nullptr) {
-            progress->Add(count);
-        }
-        if (count < kHashBufferSize) {
-            break;
-        }
-    }
-    result.read = std::ferror(file.get()) == 0 && hasher.Finish();
+    const PieceRun run = ReadPiecesToEnd(
+        file.get(), buffer, [stop] { return Stopped(stop); },
+        [&hasher, progress](const unsigned char* bytes, std::size_t count) {
+            if (!hasher.Add(bytes, count)) {
+                return false;
+            }
+            if (progress != nullptr) {
+                progress->Add(count);
+            }
+            return true;
+        });
+    result.read = run == PieceRun::Done && hasher.Finish();
 }
 
 } // namespace
@@ -106,7 +99,8 @@ bool HashFiles(const std::vector<HashRequest>& requests, std::vector<HashResult>
     std::atomic<std::size_t> next{0};
     std::atomic<bool> outOfMemory{false};
     const auto hashSome = [&] {
-        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kHashBufferSize]);
+        // One buffer per thread is all the memory hashing takes.
+        const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
         if (!buffer) {
             outOfMemory = true;
             return;

@@ -2,18 +2,17 @@
 
 #include "base/ByteReading.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 #include "signing/SignatureDigest.h"
 #include "signing/SignatureSeal.h"
 
 #include <algorithm>
 #include <memory>
-#include <new>
 
 namespace {
 
 // Far more than any signature with its chain and timestamps; guards what is read into memory.
 constexpr std::uint32_t kLargestTable = 16u << 20;
-constexpr std::size_t kHashBufferSize = 1 << 20;
 
 // The algorithms Authenticode signs with, by their identifiers.
 std::string DigestAlgorithmName(const std::string& oid) {
@@ -34,18 +33,12 @@ std::string DigestAlgorithmName(const std::string& oid) {
 
 bool HashRange(std::FILE* file, std::int64_t from, std::int64_t to, Hasher& hasher,
                unsigned char* buffer) {
-    if (!SeekFile(file, from)) {
-        return false;
-    }
-    for (std::int64_t left = to - from; left > 0;) {
-        const auto piece = static_cast<std::size_t>(
-            std::min<std::int64_t>(left, static_cast<std::int64_t>(kHashBufferSize)));
-        if (std::fread(buffer, 1, piece, file) != piece || !hasher.Add(buffer, piece)) {
-            return false;
-        }
-        left -= static_cast<std::int64_t>(piece);
-    }
-    return true;
+    const auto count = static_cast<std::uint64_t>(std::max<std::int64_t>(to - from, 0));
+    return SeekFile(file, from) &&
+           ReadPieces(file, count, buffer, {},
+                      [&hasher](const unsigned char* bytes, std::size_t size) {
+                          return hasher.Add(bytes, size);
+                      }) == PieceRun::Done;
 }
 
 } // namespace
@@ -89,7 +82,7 @@ bool ReadSignatureEntry(std::FILE* file, const PeImage& image, SignatureEntry& s
 bool ComputeImageHash(std::FILE* file, const PeImage& image, const std::string& algorithm,
                       std::string& digest) {
     Hasher hasher(algorithm);
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kHashBufferSize]);
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
     const std::int64_t checksumEnd = image.checksumOffset + kChecksumSize;
     const std::int64_t securityEnd = image.securityEntryOffset + kSecurityEntrySize;
     return buffer && hasher.Ready() &&

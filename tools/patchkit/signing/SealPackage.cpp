@@ -4,6 +4,7 @@
 #include "base/TextConversion.h"
 #include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 #include "signing/PackageSignature.h"
 #include "signing/SignatureSeal.h"
 #include "signing/StubImage.h"
@@ -11,11 +12,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 
-constexpr std::size_t kCopyBufferSize = 1 << 20;
 // The updater's ZIP reader looks for the end records only this far back from the archive's end.
 constexpr std::int64_t kZipSearchReach = 0xFFFF;
 const char kEndRecordSignature[] = "PK\5\6";
@@ -33,49 +32,75 @@ std::size_t LastSignature(const std::string& bytes, std::size_t from, std::size_
     return std::string::npos;
 }
 
+// Where the archive ends before sealing and where the sealed certificate table will start.
+struct SealLayout {
+    std::int64_t archiveStart = 0;
+    std::int64_t trailerEnd = 0; // one past the trailer, unsealed
+    std::int64_t tableOffset = 0;
+};
+
+// Why the ZIP reader would settle on another record once sealed: the table pushes the archive's
+// own record out of its reach, or holds bytes that pass for one.
+std::string SettlesElsewhere(std::size_t before, std::size_t after, std::size_t tableSize) {
+    const bool foundInTable =
+        after != std::string::npos && (before == std::string::npos || after > before);
+    if (!foundInTable) {
+        return "the certificate table (" + std::to_string(tableSize) +
+               " bytes) is too large: the updater's ZIP reader looks for the archive's end record "
+               "only in the last 64 KiB, and the table would push it out of reach; sign without "
+               "extra certificates or timestamps to shrink it";
+    }
+    return "the signature holds the bytes of a ZIP end record signature, which the updater's ZIP "
+           "reader would take for the archive's end; sign it again (a new signature has other "
+           "bytes) and seal that";
+}
+
+// The bytes the updater's ZIP reader searches for the end records, unsealed and sealed: from the
+// first byte either search reaches to the end of the sealed table without the trailer.
+struct SearchedTail {
+    std::string bytes;
+    std::size_t unsealedEnd = 0; // where the search in the unsealed package ends
+    std::size_t sealedFrom = 0;  // where the search in the sealed one starts
+};
+
+[[nodiscard]] bool ReadSearchedTail(std::FILE* file, const SealLayout& layout,
+                                    const std::string& sealedTable, SearchedTail& tail) {
+    const std::int64_t unsealedEnd = layout.trailerEnd - kPackageTrailerSize;
+    const std::int64_t sealedEnd =
+        layout.tableOffset + static_cast<std::int64_t>(sealedTable.size()) - kPackageTrailerSize;
+    const std::int64_t tailStart = std::max(layout.archiveStart, unsealedEnd - kZipSearchReach);
+    tail.bytes.assign(static_cast<std::size_t>(layout.tableOffset - tailStart), '\0');
+    if (!ReadAt(file, tailStart, &tail.bytes[0], tail.bytes.size())) {
+        return false;
+    }
+    tail.bytes += sealedTable.substr(0, sealedTable.size() - kPackageTrailerSize);
+    tail.unsealedEnd = static_cast<std::size_t>(unsealedEnd - tailStart);
+    tail.sealedFrom = static_cast<std::size_t>(
+        std::max(layout.archiveStart, sealedEnd - kZipSearchReach) - tailStart);
+    return true;
+}
+
 // The archive the updater copies out ends with the certificate table now. Its reader must still
 // settle on the archive's own end records.
-[[nodiscard]] bool CheckEndRecordsStayFound(std::FILE* file, const PackageTrailer& trailer,
-                                            std::int64_t trailerEnd, std::uint32_t tableOffset,
+[[nodiscard]] bool CheckEndRecordsStayFound(std::FILE* file, const SealLayout& layout,
                                             const std::string& sealedTable, std::string& problem) {
-    const std::int64_t archiveStart = trailer.archiveOffset;
-    const std::int64_t unsignedEnd = trailerEnd - kPackageTrailerSize;
-    const std::int64_t sealedEnd =
-        tableOffset + static_cast<std::int64_t>(sealedTable.size()) - kPackageTrailerSize;
-    const std::int64_t tailStart = std::max(archiveStart, unsignedEnd - kZipSearchReach);
-    std::string tail(static_cast<std::size_t>(tableOffset - tailStart), '\0');
-    if (!ReadAt(file, tailStart, &tail[0], tail.size())) {
+    SearchedTail tail;
+    if (!ReadSearchedTail(file, layout, sealedTable, tail)) {
         problem = "cannot be read";
         return false;
     }
-    tail += sealedTable.substr(0, sealedTable.size() - kPackageTrailerSize);
-    const auto local = [tailStart](std::int64_t offset) {
-        return static_cast<std::size_t>(offset - tailStart);
-    };
-    const std::size_t sealedFrom = local(std::max(archiveStart, sealedEnd - kZipSearchReach));
     for (const char* signature : {kEndRecordSignature, kZip64LocatorSignature}) {
-        const std::size_t before = LastSignature(tail, 0, local(unsignedEnd), signature);
-        const std::size_t after = LastSignature(tail, sealedFrom, tail.size(), signature);
+        const std::size_t before = LastSignature(tail.bytes, 0, tail.unsealedEnd, signature);
+        const std::size_t after =
+            LastSignature(tail.bytes, tail.sealedFrom, tail.bytes.size(), signature);
         if (signature == kEndRecordSignature && before == std::string::npos) {
             problem = "the archive's end record is not within the last 64 KiB of the archive";
             return false;
         }
-        if (after == before) {
-            continue;
+        if (after != before) {
+            problem = SettlesElsewhere(before, after, sealedTable.size());
+            return false;
         }
-        const bool foundInTable =
-            after != std::string::npos && (before == std::string::npos || after > before);
-        if (!foundInTable) {
-            problem = "the certificate table (" + std::to_string(sealedTable.size()) +
-                      " bytes) is too large: the updater's ZIP reader looks for the archive's "
-                      "end record only in the last 64 KiB, and the table would push it out of "
-                      "reach; sign without extra certificates or timestamps to shrink it";
-        } else {
-            problem = "the signature holds the bytes of a ZIP end record signature, which "
-                      "the updater's ZIP reader would take for the archive's end; sign it "
-                      "again (a new signature has other bytes) and seal that";
-        }
-        return false;
     }
     return true;
 }
@@ -104,7 +129,7 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
 [[nodiscard]] bool WriteSealed(std::FILE* in, const PeImage& image, const std::string& sealedTable,
                                const std::filesystem::path& temporary,
                                const std::atomic<bool>* stop) {
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBufferSize]);
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
     FileHandle out = OpenFile(temporary, "wb");
     if (!buffer || !out || !SeekFile(in, 0)) {
         return false;
@@ -113,19 +138,18 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
     WriteLittle32(securityEntry, image.tableOffset);
     WriteLittle32(securityEntry + 4, static_cast<std::uint32_t>(sealedTable.size()));
     PeChecksum checksum(image.checksumOffset);
-    for (std::int64_t at = 0; at < image.tableOffset;) {
-        const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(
-            image.tableOffset - at, static_cast<std::int64_t>(kCopyBufferSize)));
-        if ((stop != nullptr && *stop) || std::fread(buffer.get(), 1, piece, in) != piece) {
-            return false;
-        }
-        PatchChunk(buffer.get(), at, piece, image.securityEntryOffset, securityEntry,
-                   sizeof securityEntry);
-        checksum.Add(buffer.get(), piece);
-        if (std::fwrite(buffer.get(), 1, piece, out.get()) != piece) {
-            return false;
-        }
-        at += static_cast<std::int64_t>(piece);
+    std::int64_t at = 0;
+    const PieceRun copied = ReadPieces(
+        in, image.tableOffset, buffer.get(), [stop] { return stop != nullptr && *stop; },
+        [&](unsigned char* piece, std::size_t size) {
+            PatchChunk(piece, at, size, image.securityEntryOffset, securityEntry,
+                       sizeof securityEntry);
+            checksum.Add(piece, size);
+            at += static_cast<std::int64_t>(size);
+            return std::fwrite(piece, 1, size, out.get()) == size;
+        });
+    if (copied != PieceRun::Done) {
+        return false;
     }
     const auto* table = reinterpret_cast<const unsigned char*>(sealedTable.data());
     checksum.Add(table, sealedTable.size());
@@ -179,8 +203,8 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
     }
     sealedTable = SealedTable(signature, sealedDer);
     result.tableSize = static_cast<std::uint32_t>(sealedTable.size());
-    return CheckEndRecordsStayFound(file, result.trailer, trailerEnd, image.tableOffset,
-                                    sealedTable, problem);
+    const SealLayout layout{result.trailer.archiveOffset, trailerEnd, image.tableOffset};
+    return CheckEndRecordsStayFound(file, layout, sealedTable, problem);
 }
 
 } // namespace

@@ -81,6 +81,39 @@ struct Element {
            std::memcmp(der.data() + element.start, bytes, size) == 0;
 }
 
+// The only child of parent, which must have the tag given.
+[[nodiscard]] bool OnlyChild(const std::string& der, const Element& parent, unsigned char tag,
+                             Element& child) {
+    std::vector<Element> children;
+    if (!ReadChildren(der, parent, children) || children.size() != 1 || children[0].tag != tag) {
+        return false;
+    }
+    child = children[0];
+    return true;
+}
+
+[[nodiscard]] bool LastChild(const std::string& der, const Element& parent, Element& child) {
+    std::vector<Element> children;
+    if (!ReadChildren(der, parent, children) || children.empty()) {
+        return false;
+    }
+    child = children.back();
+    return true;
+}
+
+// A ContentInfo of signed data, and its [0] that holds the SignedData.
+[[nodiscard]] bool ReadContentInfo(const std::string& der, Element& contentInfo, Element& content) {
+    std::vector<Element> children;
+    if (!ReadElement(der, 0, der.size(), contentInfo) || contentInfo.tag != kSequence ||
+        !ReadChildren(der, contentInfo, children) || children.size() != 2 ||
+        !StartsWith(der, children[0], kSignedDataOid, sizeof kSignedDataOid) ||
+        children[1].tag != kExplicitContent) {
+        return false;
+    }
+    content = children[1];
+    return true;
+}
+
 // The elements from the ContentInfo down to the signer, each the last child of the one before:
 // ContentInfo, [0], SignedData, SignerInfos, SignerInfo; then the unauthenticated attributes when
 // the signer has them.
@@ -89,38 +122,25 @@ struct Element {
     problem = "the signature is not a PKCS#7 SignedData in DER with one signer";
     path.clear();
     Element contentInfo;
-    std::vector<Element> children;
-    if (!ReadElement(der, 0, der.size(), contentInfo) || contentInfo.tag != kSequence ||
-        !ReadChildren(der, contentInfo, children) || children.size() != 2 ||
-        !StartsWith(der, children[0], kSignedDataOid, sizeof kSignedDataOid) ||
-        children[1].tag != kExplicitContent) {
+    Element content;
+    Element signedData;
+    Element signerInfos;
+    Element signerInfo;
+    Element lastOfSigner;
+    if (!ReadContentInfo(der, contentInfo, content) ||
+        !OnlyChild(der, content, kSequence, signedData) ||
+        !LastChild(der, signedData, signerInfos) || signerInfos.tag != kSet ||
+        !OnlyChild(der, signerInfos, kSequence, signerInfo) ||
+        !LastChild(der, signerInfo, lastOfSigner)) {
         return false;
     }
-    path.push_back(contentInfo);
-    path.push_back(children[1]);
-    if (!ReadChildren(der, children[1], children) || children.size() != 1 ||
-        children[0].tag != kSequence) {
-        return false;
-    }
-    path.push_back(children[0]);
-    if (!ReadChildren(der, children[0], children) || children.empty() ||
-        children.back().tag != kSet) {
-        return false;
-    }
-    path.push_back(children.back());
-    if (!ReadChildren(der, children.back(), children) || children.size() != 1 ||
-        children[0].tag != kSequence) {
-        return false;
-    }
-    path.push_back(children[0]);
-    if (!ReadChildren(der, children[0], children) || children.empty()) {
-        return false;
-    }
-    if (children.back().tag == kUnauthenticatedAttributes) {
-        path.push_back(children.back());
-        if (!ReadChildren(der, children.back(), children)) {
+    path = {contentInfo, content, signedData, signerInfos, signerInfo};
+    if (lastOfSigner.tag == kUnauthenticatedAttributes) {
+        std::vector<Element> attributes;
+        if (!ReadChildren(der, lastOfSigner, attributes)) {
             return false;
         }
+        path.push_back(lastOfSigner);
     }
     problem.clear();
     return true;

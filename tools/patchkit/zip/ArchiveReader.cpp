@@ -3,17 +3,15 @@
 #include "base/Progress.h"
 #include "package/EntryRecord.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 
 #include <unzip.h>
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <new>
 
 namespace {
-
-constexpr std::size_t kBufferSize = 1 << 20;
 
 FileWindow* WindowOf(voidpf stream) {
     return static_cast<FileWindow*>(stream);
@@ -114,7 +112,7 @@ std::string VerifyCurrentEntry(unzFile archive, const ArchiveEntry& entry, unsig
     }
     std::uint64_t delivered = 0;
     int read = 0;
-    while ((read = unzReadCurrentFile(archive, buffer, static_cast<unsigned>(kBufferSize))) > 0) {
+    while ((read = unzReadCurrentFile(archive, buffer, static_cast<unsigned>(kPieceSize))) > 0) {
         delivered += static_cast<std::uint64_t>(read);
         if (progress != nullptr) {
             progress->Add(static_cast<std::uint64_t>(read));
@@ -150,7 +148,7 @@ struct VerifyQueue {
         own.position = 0;
         own.shared = &fileLock;
         ArchiveHandle archive = OpenArchive(own);
-        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kBufferSize]);
+        const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
         for (std::size_t taken = next++; taken < order.size(); taken = next++) {
             const std::size_t index = order[taken];
             ArchiveEntry& entry = (*entries)[index];

@@ -2,6 +2,7 @@
 
 #include "base/TextConversion.h"
 #include "platform/FileSystem.h"
+#include "platform/Pieces.h"
 
 #include <zlib.h>
 
@@ -45,14 +46,19 @@ private:
     std::string m_bytes;
 };
 
-// Reads count bytes; a source that ends earlier changed since it was listed.
+// Why a read of the source came up short: a source that ends early changed since it was listed.
+std::string ShortReadError(std::FILE* source, const std::string& sourceName) {
+    return sourceName +
+           (std::ferror(source) ? ": cannot be read" : ": became shorter while it was read");
+}
+
+// Reads count bytes.
 [[nodiscard]] bool ReadExactly(std::FILE* source, const std::string& sourceName,
                                unsigned char* buffer, std::size_t count, std::string& error) {
     if (std::fread(buffer, 1, count, source) == count) {
         return true;
     }
-    error = sourceName +
-            (std::ferror(source) ? ": cannot be read" : ": became shorter while it was read");
+    error = ShortReadError(source, sourceName);
     return false;
 }
 
@@ -294,45 +300,53 @@ bool ZipWriter::AddDirectory(const std::string& name, std::string& error) {
     return true;
 }
 
-bool ZipWriter::AddFile(const SourceEntry& source, std::string& error) {
-    FileHandle input;
-    if (!OpenSource(source.path, source.offset, input, error)) {
-        return false;
-    }
-    const std::string sourceName = DisplayPath(source.path);
+ZipWriter::Entry ZipWriter::FileEntry(const SourceEntry& source) const {
     Entry entry;
     entry.name = source.storedName;
     entry.size = source.size;
     entry.method = m_level > 0 && source.size > 0 ? kDeflated : kStored;
     entry.source = source.path;
     entry.offset = source.offset;
-    m_entries.push_back(entry);
+    return entry;
+}
+
+// The last entry's next block, with room for its input and, after the first, its dictionary.
+bool ZipWriter::NextBlock(const Block* previous, std::uint64_t& remaining,
+                          std::unique_ptr<Block>& block, std::string& error) {
+    block = std::make_unique<Block>();
+    block->entry = m_entries.size() - 1;
+    block->first = previous == nullptr;
+    block->deflate = m_entries.back().method == kDeflated;
+    block->inputSize = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
+    remaining -= block->inputSize;
+    block->last = remaining == 0;
+    if (block->inputSize != 0 && !block->Allocate(previous != nullptr)) {
+        error = "out of memory";
+        return false;
+    }
+    if (previous != nullptr) {
+        // Copied before making room, which may write the previous block out. Blocks ahead
+        // of the last are full, so the previous one alone holds the dictionary.
+        block->dictionarySize = kDictionarySize;
+        std::memcpy(block->dictionary.get(),
+                    previous->input.get() + previous->inputSize - kDictionarySize, kDictionarySize);
+    }
+    return true;
+}
+
+bool ZipWriter::AddFile(const SourceEntry& source, std::string& error) {
+    FileHandle input;
+    if (!OpenSource(source.path, source.offset, input, error)) {
+        return false;
+    }
+    const std::string sourceName = DisplayPath(source.path);
+    m_entries.push_back(FileEntry(source));
     std::uint64_t remaining = source.size;
     const Block* previous = nullptr;
     do {
-        if (Stopped(m_stop, error)) {
-            return false;
-        }
-        auto block = std::make_unique<Block>();
-        block->entry = m_entries.size() - 1;
-        block->first = previous == nullptr;
-        block->deflate = entry.method == kDeflated;
-        block->inputSize = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
-        remaining -= block->inputSize;
-        block->last = remaining == 0;
-        if (block->inputSize != 0 && !block->Allocate(previous != nullptr)) {
-            error = "out of memory";
-            return false;
-        }
-        if (previous != nullptr) {
-            // Copied before making room, which may write the previous block out. Blocks ahead
-            // of the last are full, so the previous one alone holds the dictionary.
-            block->dictionarySize = kDictionarySize;
-            std::memcpy(block->dictionary.get(),
-                        previous->input.get() + previous->inputSize - kDictionarySize,
-                        kDictionarySize);
-        }
-        if (!MakeRoom(error) ||
+        std::unique_ptr<Block> block;
+        if (Stopped(m_stop, error) || !NextBlock(previous, remaining, block, error) ||
+            !MakeRoom(error) ||
             !ReadExactly(input.get(), sourceName, block->input.get(), block->inputSize, error)) {
             return false;
         }
@@ -427,7 +441,7 @@ bool ZipWriter::EndEntry(Entry& entry, std::string& error) {
 bool ZipWriter::StoreAgain(Entry& entry, std::string& error) {
     const std::string sourceName = DisplayPath(entry.source);
     FileHandle input;
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kBlockSize]);
+    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
     if (!buffer) {
         error = "out of memory";
         return false;
@@ -436,15 +450,17 @@ bool ZipWriter::StoreAgain(Entry& entry, std::string& error) {
         return false;
     }
     std::uint32_t crc = 0;
-    for (std::uint64_t remaining = entry.size; remaining != 0;) {
-        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
-        if (Stopped(m_stop, error) ||
-            !ReadExactly(input.get(), sourceName, buffer.get(), piece, error) ||
-            !WriteBytes(buffer.get(), piece, error)) {
-            return false;
-        }
-        crc = UpdateCrc(crc, buffer.get(), piece);
-        remaining -= piece;
+    const PieceRun stored = ReadPieces(
+        input.get(), entry.size, buffer.get(), [this, &error] { return Stopped(m_stop, error); },
+        [this, &crc, &error](const unsigned char* bytes, std::size_t size) {
+            crc = UpdateCrc(crc, bytes, size);
+            return WriteBytes(bytes, size, error);
+        });
+    if (stored == PieceRun::NotRead) {
+        error = ShortReadError(input.get(), sourceName);
+    }
+    if (stored != PieceRun::Done) {
+        return false;
     }
     if (crc != entry.crc) {
         error = sourceName + ": changed while it was read";

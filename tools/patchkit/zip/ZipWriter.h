@@ -77,6 +77,9 @@ private:
     [[nodiscard]] bool WriteCentralHeader(const Entry& entry, std::string& error);
     [[nodiscard]] bool WriteEndRecords(std::uint64_t directoryStart, std::uint64_t directorySize,
                                        std::string& error);
+    Entry FileEntry(const SourceEntry& source) const;
+    [[nodiscard]] bool NextBlock(const Block* previous, std::uint64_t& remaining,
+                                 std::unique_ptr<Block>& block, std::string& error);
     [[nodiscard]] bool MakeRoom(std::string& error);
     void Submit(std::unique_ptr<Block> block);
     [[nodiscard]] bool WriteOldestBlock(std::string& error);
