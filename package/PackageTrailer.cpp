@@ -1,33 +1,19 @@
 #include "package/PackageTrailer.h"
 
 #include "platform/FileSystem.h"
-
-namespace {
-
-std::uint32_t DecodeLittleEndian(const unsigned char* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-void EncodeLittleEndian(std::uint32_t value, unsigned char* bytes) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-    }
-}
-
-} // namespace
+#include "platform/LittleEndian.h"
 
 PackageTrailer DecodePackageTrailer(const unsigned char (&bytes)[kPackageTrailerSize]) {
     PackageTrailer trailer;
-    trailer.archiveOffset = DecodeLittleEndian(bytes);
-    trailer.packageVersion = DecodeLittleEndian(bytes + 4);
+    trailer.archiveOffset = ReadLittle32(bytes);
+    trailer.packageVersion = ReadLittle32(bytes + 4);
     return trailer;
 }
 
 void EncodePackageTrailer(const PackageTrailer& trailer,
                           unsigned char (&bytes)[kPackageTrailerSize]) {
-    EncodeLittleEndian(trailer.archiveOffset, bytes);
-    EncodeLittleEndian(trailer.packageVersion, bytes + 4);
+    WriteLittle32(bytes, trailer.archiveOffset);
+    WriteLittle32(bytes + 4, trailer.packageVersion);
 }
 
 bool ReadPackageTrailer(std::FILE* programFile, PackageTrailer& trailer,

@@ -1,6 +1,7 @@
 #include "signing/PeImage.h"
 
 #include "base/ByteReading.h"
+#include "platform/LittleEndian.h"
 
 #include "platform/FileSystem.h"
 

@@ -1,6 +1,7 @@
 #include "signing/SealPackage.h"
 
 #include "base/ByteReading.h"
+#include "platform/LittleEndian.h"
 #include "base/TextConversion.h"
 #include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
