@@ -1,5 +1,6 @@
 #include "build/BuildPackage.h"
 
+#include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "build/SigningStep.h"
 #include "build/SourceFolder.h"
@@ -45,7 +46,7 @@ struct PackageContents {
 }
 
 [[nodiscard]] bool Stopped(const BuildRequest& request) {
-    return request.stop != nullptr && *request.stop;
+    return StopAsked(request.stop);
 }
 
 [[nodiscard]] bool CopyBytes(const BuildRequest& request, std::FILE* from, std::int64_t count,

@@ -1,6 +1,7 @@
 #include "identity/GameRepair.h"
 
 #include "base/JsonWriter.h"
+#include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "build/SourceFolder.h"
 #include "package/LocalState.h"
@@ -247,7 +248,7 @@ bool RepairGame(const RepairRequest& request, RepairOutcome& outcome, std::strin
     }
     std::vector<RepairAction> done;
     for (const RepairAction& action : outcome.actions) {
-        if (request.stop != nullptr && *request.stop) {
+        if (StopAsked(request.stop)) {
             error = "interrupted";
         } else if (CarryOut(action, outcome.manifest, error)) {
             done.push_back(action);

@@ -1,6 +1,7 @@
 #include "identity/ReleaseIndex.h"
 
 #include "base/JsonWriter.h"
+#include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "inspect/InspectPackage.h"
 #include "inspect/ReportPrinter.h"
@@ -17,10 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Stopped(const std::atomic<bool>* stop) {
-    return stop != nullptr && *stop;
-}
 
 // What inspect --verify says of the package; its errors become refusals.
 void ReadPackage(const fs::path& path, const WorkSettings& work, IndexedPackage& package,
@@ -150,7 +147,7 @@ bool ProveSteps(const IndexRequest& request, const std::vector<IndexedPackage>& 
                                            " does not give " + DisplayPath(to->second) + ":" +
                                            lines);
         }
-        if (Stopped(request.stop)) {
+        if (StopAsked(request.stop)) {
             refusals.Add("interrupted");
             return false;
         }
@@ -167,7 +164,7 @@ bool IndexPackages(const IndexRequest& request, ReleaseIndex& index, std::string
         IndexedPackage package;
         ReadPackage(path, request.work, package, refusals);
         index.packages.push_back(package);
-        if (Stopped(request.stop)) {
+        if (StopAsked(request.stop)) {
             error = "interrupted";
             return false;
         }

@@ -1,5 +1,6 @@
 #include "release/DiffWorkflow.h"
 
+#include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "platform/FileSystem.h"
 #include "release/ReleaseCheck.h"
@@ -12,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 bool Interrupted(const DiffJob& job) {
-    return job.diff.stop != nullptr && *job.diff.stop;
+    return StopAsked(job.diff.stop);
 }
 
 // Refuses an output that would land inside one of the releases being compared.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/StopRequest.h"
+
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -26,7 +28,7 @@ public:
                                        std::uint64_t& difference, std::string& error);
 
 private:
-    bool Stopped() const { return m_stop != nullptr && *m_stop; }
+    bool Stopped() const { return StopAsked(m_stop); }
     // Makes the two buffers at the first comparison; false when the memory cannot be had.
     [[nodiscard]] bool HaveBuffers();
     void CountCompared(std::uint64_t bytes);

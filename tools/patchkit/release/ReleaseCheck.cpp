@@ -1,5 +1,6 @@
 #include "release/ReleaseCheck.h"
 
+#include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "engine/PatchView.h"
 #include "engine/RunPatch.h"
@@ -31,7 +32,7 @@ public:
     void ReportAndQuit(const std::wstring& text) override { m_message = WideText(text); }
     void EnableFinish() override {}
     CClient_Mutex& ClientMutex() override { return m_mutex; }
-    bool IsCancelled() override { return m_stop != nullptr && *m_stop; }
+    bool IsCancelled() override { return StopAsked(m_stop); }
 
     const std::string& Message() const { return m_message; }
 

@@ -1,6 +1,7 @@
 #include "signing/FileHashing.h"
 
 #include "base/Progress.h"
+#include "base/StopRequest.h"
 #include "platform/FileSystem.h"
 #include "platform/Pieces.h"
 #include "signing/SignatureDigest.h"
@@ -59,10 +60,6 @@ private:
     Hasher m_whole;
 };
 
-bool Stopped(const std::atomic<bool>* stop) {
-    return stop != nullptr && *stop;
-}
-
 void HashOneFile(const HashRequest& request, HashResult& result, unsigned char* buffer,
                  Progress* progress, const std::atomic<bool>* stop) {
     result = HashResult();
@@ -72,7 +69,7 @@ void HashOneFile(const HashRequest& request, HashResult& result, unsigned char* 
         return;
     }
     const PieceRun run = ReadPiecesToEnd(
-        file.get(), buffer, [stop] { return Stopped(stop); },
+        file.get(), buffer, [stop] { return StopAsked(stop); },
         [&hasher, progress](const unsigned char* bytes, std::size_t count) {
             if (!hasher.Add(bytes, count)) {
                 return false;
@@ -105,7 +102,7 @@ bool HashFiles(const std::vector<HashRequest>& requests, std::vector<HashResult>
             outOfMemory = true;
             return;
         }
-        for (std::size_t at = next++; at < order.size() && !Stopped(stop); at = next++) {
+        for (std::size_t at = next++; at < order.size() && !StopAsked(stop); at = next++) {
             HashOneFile(requests[order[at]], results[order[at]], buffer.get(), work.progress, stop);
         }
     };
@@ -117,5 +114,5 @@ bool HashFiles(const std::vector<HashRequest>& requests, std::vector<HashResult>
             hashers.Submit(hashSome);
         }
     }
-    return !Stopped(stop) && !outOfMemory;
+    return !StopAsked(stop) && !outOfMemory;
 }

@@ -1,10 +1,11 @@
 #include "signing/SealPackage.h"
 
 #include "base/ByteReading.h"
-#include "platform/LittleEndian.h"
+#include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
+#include "platform/LittleEndian.h"
 #include "platform/Pieces.h"
 #include "signing/PackageSignature.h"
 #include "signing/SignatureSeal.h"
@@ -141,7 +142,7 @@ void PatchChunk(unsigned char* chunk, std::int64_t chunkStart, std::size_t chunk
     PeChecksum checksum(image.checksumOffset);
     std::int64_t at = 0;
     const PieceRun copied = ReadPieces(
-        in, image.tableOffset, buffer.get(), [stop] { return stop != nullptr && *stop; },
+        in, image.tableOffset, buffer.get(), [stop] { return StopAsked(stop); },
         [&](unsigned char* piece, std::size_t size) {
             PatchChunk(piece, at, size, image.securityEntryOffset, securityEntry,
                        sizeof securityEntry);
@@ -232,7 +233,7 @@ bool SealPackage(const std::filesystem::path& package, SealResult& result, std::
         return written;
     });
     if (replaced == Replacement::NotWritten) {
-        error = stop != nullptr && *stop
+        error = StopAsked(stop)
                     ? std::string("interrupted")
                     : name + ": the sealed package cannot be written (is the disk full?)";
         return false;

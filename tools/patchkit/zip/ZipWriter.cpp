@@ -1,5 +1,6 @@
 #include "zip/ZipWriter.h"
 
+#include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "platform/FileSystem.h"
 #include "platform/Pieces.h"
@@ -77,7 +78,7 @@ std::string ShortReadError(std::FILE* source, const std::string& sourceName) {
 }
 
 [[nodiscard]] bool Stopped(const std::atomic<bool>* stop, std::string& error) {
-    if (stop != nullptr && *stop) {
+    if (StopAsked(stop)) {
         error = "interrupted";
         return true;
     }
