@@ -1,5 +1,7 @@
 #include "identity/ReleaseIndex.h"
 
+#include "identity/IndexHistory.h"
+
 #include "base/JsonWriter.h"
 #include "base/StopRequest.h"
 #include "base/TextConversion.h"
@@ -64,7 +66,8 @@ bool HashPackages(std::vector<IndexedPackage>& packages, const WorkSettings& wor
     return !refusals.Any();
 }
 
-// One package for each step, the steps one after the other, every file name once.
+} // namespace
+
 void CheckHistory(const std::vector<IndexedPackage>& packages, Refusals& refusals) {
     std::set<std::string> names;
     for (std::size_t i = 0; i < packages.size(); ++i) {
@@ -87,6 +90,8 @@ void CheckHistory(const std::vector<IndexedPackage>& packages, Refusals& refusal
         }
     }
 }
+
+namespace {
 
 // The pak whose length stands for a recorded offset of 0: the release's only one.
 std::string EffectivePakName(const fs::path& release) {
