@@ -30,6 +30,12 @@ TEST_F(PageCommandTest, WritesTheSameValidPageFromTheSameIndex) {
     EXPECT_EQ(testsupport::ReadBinaryFile("again/index.html"), page);
     EXPECT_FALSE(Contains(page, "http"));
     EXPECT_TRUE(Contains(page, "href=\"./QRTManualPatch-31.85.exe\""));
+    // Each signature as inspect names it.
+    EXPECT_TRUE(Contains(page, "签名者：CN=QRT Games Publisher, O=QRT Games, C=CN</span><span "
+                               "class=\"second\">时间戳：20"));
+    EXPECT_TRUE(Contains(page, "(CN=QRT Test TSA)"));
+    EXPECT_TRUE(Contains(page, "无时间戳：证书过期后签名即失效"));
+    EXPECT_TRUE(Contains(page, "未签名"));
     std::size_t filesWritten = 0;
     for ([[maybe_unused]] const auto& file : fs::directory_iterator("site")) {
         ++filesWritten;

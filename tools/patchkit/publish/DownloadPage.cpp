@@ -68,7 +68,7 @@ std::string PackageRow(const IndexedPackage& package, const PageTexts& texts) {
            Cell(texts.downloadColumn, "<a href=\"" + HtmlEscaped(LinkBesidePage(package.fileName)) +
                                           "\">" + HtmlEscaped(package.fileName) + "</a>") +
            Cell(texts.sizeColumn, "<span title=\"" + bytes + "\">" + MegabytesText(package.size) +
-                                      "</span><span class=\"second\">" + bytes + "</span>") +
+                                      "</span><span class=\"second whole\">" + bytes + "</span>") +
            Cell(texts.digestColumn,
                 "<code class=\"digest\" tabindex=\"0\">" + HexText(package.sha256) + "</code>") +
            Cell(texts.signatureColumn, SignatureCell(package.signature, texts)) + "</tr>\n";
