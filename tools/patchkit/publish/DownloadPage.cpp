@@ -38,7 +38,7 @@ std::string WhichBox(const PageTexts& texts) {
 // Who signed and when, as inspect names them, or that nobody did.
 std::string SignatureCell(const SignatureReport& signature, const PageTexts& texts) {
     if (!signature.present) {
-        return std::string("<span class=\"unsigned\">") + texts.unsigned_ + "</span>";
+        return std::string("<span class=\"unsigned\">") + texts.unsignedPackage + "</span>";
     }
     const SignerDetails& signer = signature.signer;
     std::string cell = signer.certificateFound

@@ -24,7 +24,7 @@ struct PageTexts {
     const char* digestColumn;
     const char* signatureColumn;
     const char* bytesUnit; // after a number of bytes
-    const char* unsigned_;
+    const char* unsignedPackage;
     const char* signer;
     const char* signerUnknown;
     const char* timestamp;
