@@ -1,32 +1,38 @@
 #include "publish/HtmlText.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 
-std::string HtmlEscaped(const std::string& text) {
+namespace {
+
+struct Escape {
+    char character;
+    const char* replacement;
+};
+
+// text with each of the characters replaced by its escape.
+std::string WithEscapes(const std::string& text, std::initializer_list<Escape> escapes) {
     std::string escaped;
     escaped.reserve(text.size());
     for (const char character : text) {
-        switch (character) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&#39;";
-            break;
-        default:
+        const Escape* found =
+            std::find_if(escapes.begin(), escapes.end(),
+                         [character](const Escape& e) { return e.character == character; });
+        if (found != escapes.end()) {
+            escaped += found->replacement;
+        } else {
             escaped += character;
         }
     }
     return escaped;
+}
+
+} // namespace
+
+std::string HtmlEscaped(const std::string& text) {
+    return WithEscapes(
+        text, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}});
 }
 
 std::string LinkBesidePage(const std::string& fileName) {
@@ -47,24 +53,7 @@ std::string LinkBesidePage(const std::string& fileName) {
 }
 
 std::string JsonForScript(const std::string& json) {
-    std::string safe;
-    safe.reserve(json.size());
-    for (const char character : json) {
-        switch (character) {
-        case '<':
-            safe += "\\u003c";
-            break;
-        case '>':
-            safe += "\\u003e";
-            break;
-        case '&':
-            safe += "\\u0026";
-            break;
-        default:
-            safe += character;
-        }
-    }
-    return safe;
+    return WithEscapes(json, {{'<', "\\u003c"}, {'>', "\\u003e"}, {'&', "\\u0026"}});
 }
 
 std::string MegabytesText(std::uint64_t bytes) {
