@@ -1,10 +1,9 @@
 #include "identity/ReleaseIndex.h"
 
-#include "identity/IndexHistory.h"
-
 #include "base/JsonWriter.h"
 #include "base/StopRequest.h"
 #include "base/TextConversion.h"
+#include "identity/IndexHistory.h"
 #include "inspect/InspectPackage.h"
 #include "inspect/ReportPrinter.h"
 #include "package/LocalState.h"
@@ -68,6 +67,7 @@ bool HashPackages(std::vector<IndexedPackage>& packages, const WorkSettings& wor
 
 } // namespace
 
+// Shared with the index read back (IndexHistory.h).
 void CheckHistory(const std::vector<IndexedPackage>& packages, Refusals& refusals) {
     std::set<std::string> names;
     for (std::size_t i = 0; i < packages.size(); ++i) {
