@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/FailureGuard.h"
 #include "cli/IdentityCommands.h"
+#include "cli/PageCommand.h"
 
 #include <CLI/CLI.hpp>
 
@@ -38,6 +39,7 @@ const char* const kUsage =
     "       patchkit repair --game DIR --release RELEASE_DIR [--dry-run] [--remove-extra] "
     "[--json]\n"
     "       patchkit index PACKAGE... -o releases.json [--sha256sums FILE] [--releases DIR...]\n"
+    "       patchkit page releases.json -o DIR [--lang zh|en] [--no-time]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
@@ -271,8 +273,9 @@ int Run(int argc, const char* const* argv) {
                                            AddInspectCommand(app), AddApplyCommand(app),
                                            AddDiffCommand(app)};
     const IdentityCommands identity(app);
+    const PageCommand page(app);
     if (argc > 1 && argv[1][0] != '-' && !IsCommandName(commands, argv[1]) &&
-        !identity.Knows(argv[1])) {
+        !identity.Knows(argv[1]) && !page.Knows(argv[1])) {
         std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
         return 2;
     }
@@ -286,6 +289,9 @@ int Run(int argc, const char* const* argv) {
     }
     if (identity.Parsed()) {
         return identity.Run();
+    }
+    if (page.Parsed()) {
+        return page.Run();
     }
     for (const Command& command : commands) {
         if (command.options->parsed()) {

@@ -3,6 +3,7 @@
 #include "base/JsonWriter.h"
 #include "base/StopRequest.h"
 #include "base/TextConversion.h"
+#include "identity/IndexHistory.h"
 #include "inspect/InspectPackage.h"
 #include "inspect/ReportPrinter.h"
 #include "package/LocalState.h"
@@ -64,7 +65,9 @@ bool HashPackages(std::vector<IndexedPackage>& packages, const WorkSettings& wor
     return !refusals.Any();
 }
 
-// One package for each step, the steps one after the other, every file name once.
+} // namespace
+
+// Shared with the index read back (IndexHistory.h).
 void CheckHistory(const std::vector<IndexedPackage>& packages, Refusals& refusals) {
     std::set<std::string> names;
     for (std::size_t i = 0; i < packages.size(); ++i) {
@@ -87,6 +90,8 @@ void CheckHistory(const std::vector<IndexedPackage>& packages, Refusals& refusal
         }
     }
 }
+
+namespace {
 
 // The pak whose length stands for a recorded offset of 0: the release's only one.
 std::string EffectivePakName(const fs::path& release) {

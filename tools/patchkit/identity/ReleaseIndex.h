@@ -44,3 +44,9 @@ struct ReleaseIndex {
 std::string IndexJson(const ReleaseIndex& index);
 // "DIGEST  FILE" lines, as sha256sum -c reads them beside the packages.
 std::string IndexSha256Sums(const ReleaseIndex& index);
+
+// The index read back from its document, held to what index demands of a history: every package
+// complete, one package for each step, the steps one after the other, every file name once and a
+// plain file name (it is linked beside the document), no signature inspect reports as an error.
+// False, with every reason, for anything else.
+[[nodiscard]] bool ParseIndex(const std::string& json, ReleaseIndex& index, std::string& error);

@@ -308,3 +308,54 @@ std::string ReportAsJson(const PackageReport& report) {
     json.EndObject();
     return json.Text();
 }
+
+namespace {
+
+// A string member that may be null; false when it is neither.
+bool OptionalString(const JsonValue& value, std::string& text) {
+    return value.kind() == JsonValue::Kind::Null || value.GetString(text);
+}
+
+bool ParseSignerFields(const JsonValue& value, SignerDetails& signer) {
+    const JsonValue& certificate = value["signer"];
+    signer.certificateFound = certificate.IsObject();
+    CertificateDetails& details = signer.certificate;
+    if (signer.certificateFound && !(certificate["subject"].GetString(details.subject) &&
+                                     certificate["issuer"].GetString(details.issuer) &&
+                                     certificate["serialNumber"].GetString(details.serialNumber) &&
+                                     certificate["notBefore"].GetString(details.notBefore) &&
+                                     certificate["notAfter"].GetString(details.notAfter))) {
+        return false;
+    }
+    const JsonValue& timestamp = value["timestamp"];
+    signer.timestamped = timestamp.IsObject();
+    return (signer.certificateFound || certificate.kind() == JsonValue::Kind::Null) &&
+           (!signer.timestamped ||
+            (timestamp["time"].GetString(signer.timestamp.time) &&
+             OptionalString(timestamp["authoritySubject"], signer.timestamp.authoritySubject))) &&
+           (signer.timestamped || timestamp.kind() == JsonValue::Kind::Null);
+}
+
+} // namespace
+
+bool ParseSignatureJson(const JsonValue& value, SignatureReport& signature) {
+    signature = SignatureReport();
+    const JsonValue& matches = value["digestMatches"];
+    bool digestMatches = false;
+    if (!value.IsObject() || !value["present"].GetBool(signature.present) ||
+        !value["sealed"].GetBool(signature.sealed) ||
+        !OptionalString(value["digestAlgorithm"], signature.digestAlgorithm) ||
+        !(matches.kind() == JsonValue::Kind::Null || matches.GetBool(digestMatches)) ||
+        !ParseSignerFields(value, signature.signer)) {
+        return false;
+    }
+    if (matches.kind() != JsonValue::Kind::Null) {
+        signature.digest =
+            digestMatches ? SignatureReport::Digest::Matches : SignatureReport::Digest::Differs;
+    }
+    // A digest this build could not check is only a warning of inspect.
+    return signature.present
+               ? signature.sealed && signature.digest != SignatureReport::Digest::Differs
+               : !signature.sealed && signature.digest == SignatureReport::Digest::NotChecked &&
+                     !signature.signer.certificateFound && !signature.signer.timestamped;
+}
