@@ -7,27 +7,6 @@
 
 namespace {
 
-// One argument as the C runtime's parser (CommandLineToArgvW) reads it back.
-std::wstring Quoted(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-        return argument;
-    }
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes double only ahead of a quote, which itself is escaped.
-        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        quoted += c;
-        backslashes = 0;
-    }
-    quoted.append(2 * backslashes, L'\\'); // ahead of the closing quote
-    return quoted + L'"';
-}
-
 // An inheritable copy of one of our standard handles, or nullptr when there is none.
 HANDLE InheritableCopy(DWORD standardHandle) {
     const HANDLE handle = GetStdHandle(standardHandle);
@@ -44,13 +23,76 @@ std::string LastErrorText() {
     return "error " + std::to_string(GetLastError());
 }
 
+// The value as one argument, quoted as the program's argument parser reads it back, with a caret
+// before every character so that cmd reads none of them as its own: a caret escapes any character,
+// and with one after every % no %NAME% can form (no variable's name begins with a caret).
+std::string CaretQuoted(const std::string& value) {
+    const std::size_t kept = value.find_last_not_of('\\') + 1;
+    // Backslashes ahead of the closing quote double, or they would escape it.
+    const std::string quoted = '"' + value + value.substr(kept) + '"';
+    std::string text;
+    for (const char c : quoted) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) { // not inside a UTF-8 sequence
+            text += '^';
+        }
+        text += c;
+    }
+    return text;
+}
+
+// Whether cmd passes the value on exactly where it stands. Inside the command's own quotes it
+// takes every character as it is but % (delayed expansion, the one of !, is off); no quote can be
+// passed (no Windows path holds one).
+bool Expressible(const std::string& value, bool insideQuotes, std::string& problem) {
+    if (value.find('"') != std::string::npos) {
+        problem = value + ": holds a quote, which cmd cannot pass on";
+    } else if (insideQuotes && value.find('%') != std::string::npos) {
+        problem = value + ": cmd would expand its % inside quotes: write the placeholder without "
+                          "quotes, it is quoted for you";
+    } else {
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
-bool RunCommand(const std::vector<std::string>& words, int& exitCode, std::string& problem) {
-    std::wstring line;
-    for (const std::string& word : words) {
-        line += (line.empty() ? L"" : L" ") + Quoted(std::filesystem::u8path(word).wstring());
+bool FillCommandLine(const std::string& command, const std::vector<CommandValue>& values,
+                     std::string& line, std::string& problem) {
+    line.clear();
+    bool quoted = false;
+    for (std::size_t at = 0; at < command.size();) {
+        if (const CommandValue* value = PlaceholderAt(command, at, values)) {
+            if (!Expressible(value->value, quoted, problem)) {
+                return false;
+            }
+            line += quoted ? value->value : CaretQuoted(value->value);
+            at += value->placeholder.size();
+            continue;
+        }
+        const char c = command[at++];
+        line += c;
+        if (c == '^' && !quoted && at < command.size()) {
+            line += command[at++]; // escaped: neither a quote nor the start of a placeholder
+        } else if (c == '"') {
+            quoted = !quoted;
+        }
     }
+    return true;
+}
+
+bool RunCommandLine(const std::string& line, int& exitCode, std::string& problem) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        problem = "cmd.exe cannot be found (" + LastErrorText() + ")";
+        return false;
+    }
+    // The system's own cmd.exe, never one in the current folder. /d: no AutoRun commands; /v:off:
+    // ! is plain text; /s: only the quotes put around the line here are taken off it.
+    const std::wstring interpreter = std::wstring(folder, length) + L"\\cmd.exe";
+    std::wstring commandLine = L"\"" + interpreter + L"\" /d /v:off /s /c \"" +
+                               std::filesystem::u8path(line).wstring() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.hStdInput = InheritableCopy(STD_INPUT_HANDLE);
@@ -58,8 +100,8 @@ bool RunCommand(const std::vector<std::string>& words, int& exitCode, std::strin
     startup.hStdOutput = InheritableCopy(STD_ERROR_HANDLE);
     startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process);
+    const BOOL started = CreateProcessW(interpreter.c_str(), &commandLine[0], nullptr, nullptr,
+                                        TRUE, 0, nullptr, nullptr, &startup, &process);
     const std::string why = started ? "" : LastErrorText();
     for (const HANDLE handle : {startup.hStdInput, startup.hStdError, startup.hStdOutput}) {
         if (handle != nullptr) {
@@ -67,7 +109,7 @@ bool RunCommand(const std::vector<std::string>& words, int& exitCode, std::strin
         }
     }
     if (!started) {
-        problem = words[0] + ": cannot be started (" + why + ")";
+        problem = "cmd.exe cannot be started (" + why + ")";
         return false;
     }
     CloseHandle(process.hThread);
@@ -75,7 +117,7 @@ bool RunCommand(const std::vector<std::string>& words, int& exitCode, std::strin
     const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
                        GetExitCodeProcess(process.hProcess, &code);
     if (!ended) {
-        problem = words[0] + ": cannot be waited for (" + LastErrorText() + ")";
+        problem = "cmd.exe cannot be waited for (" + LastErrorText() + ")";
     }
     CloseHandle(process.hProcess);
     exitCode = static_cast<int>(code);

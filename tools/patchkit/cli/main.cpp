@@ -48,9 +48,12 @@ fs::path PathFromArgument(const std::string& utf8) {
 CLI::Option* AddSignOption(CLI::App& command, std::string& signCommand) {
     return command
         .add_option("--sign", signCommand,
-                    "Sign the package with this command, {file} standing for its path (or "
-                    "{signed} for where the tool writes the signed copy), then seal it and check "
-                    "the signature; the output appears only when all of it succeeded")
+                    "Sign the package with this command line, run as the platform runs one "
+                    "(/bin/sh -c; on Windows cmd.exe), so &&, redirections, quotes and variables "
+                    "work. {file} stands for the package's path, {signed} for where a tool that "
+                    "writes the signed copy elsewhere writes it; both are quoted for the shell, "
+                    "whether bare or inside quotes. The package is then sealed and its signature "
+                    "checked; the output appears only when all of it succeeded")
         ->type_name("COMMAND");
 }
 
