@@ -23,35 +23,26 @@ std::string LastErrorText() {
     return "error " + std::to_string(GetLastError());
 }
 
-// The value as one argument, quoted as the program's argument parser reads it back, with a caret
-// before every character so that cmd reads none of them as its own: a caret escapes any character,
-// and with one after every % no %NAME% can form (no variable's name begins with a caret).
-std::string CaretQuoted(const std::string& value) {
-    const std::size_t kept = value.find_last_not_of('\\') + 1;
-    // Backslashes ahead of the closing quote double, or they would escape it.
-    const std::string quoted = '"' + value + value.substr(kept) + '"';
-    std::string text;
-    for (const char c : quoted) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) { // not inside a UTF-8 sequence
-            text += '^';
-        }
-        text += c;
+// The value as one argument, in quotes where the command has none around it: inside quotes cmd
+// takes every character as it is (delayed expansion, the one of !, is off) but %, and the
+// program's argument parser keeps the value whole. Backslashes ahead of a closing quote that is
+// ours double, or they would escape it.
+std::string Quoted(const std::string& value, bool insideQuotes) {
+    if (insideQuotes) {
+        return value;
     }
-    return text;
+    const std::size_t kept = value.find_last_not_of('\\') + 1;
+    return '"' + value + value.substr(kept) + '"';
 }
 
-// Whether cmd passes the value on exactly where it stands. Inside the command's own quotes it
-// takes every character as it is but % (delayed expansion, the one of !, is off); no quote can be
-// passed (no Windows path holds one).
-bool Expressible(const std::string& value, bool insideQuotes, std::string& problem) {
-    if (value.find('"') != std::string::npos) {
-        problem = value + ": holds a quote, which cmd cannot pass on";
-    } else if (insideQuotes && value.find('%') != std::string::npos) {
-        problem = value + ": cmd would expand its % inside quotes: write the placeholder without "
-                          "quotes, it is quoted for you";
-    } else {
+// No quote can be passed, and no %: cmd expands %NAME% inside quotes too, and no escape stops it
+// everywhere (Wine's cmd expands it even behind carets and again in a variable's value). No
+// Windows path holds a quote; a path with % is refused, naming it.
+bool Expressible(const std::string& value, std::string& problem) {
+    if (value.find_first_of("%\"") == std::string::npos) {
         return true;
     }
+    problem = value + ": cmd would read the % in it as a variable: choose a path without %";
     return false;
 }
 
@@ -63,10 +54,10 @@ bool FillCommandLine(const std::string& command, const std::vector<CommandValue>
     bool quoted = false;
     for (std::size_t at = 0; at < command.size();) {
         if (const CommandValue* value = PlaceholderAt(command, at, values)) {
-            if (!Expressible(value->value, quoted, problem)) {
+            if (!Expressible(value->value, problem)) {
                 return false;
             }
-            line += quoted ? value->value : CaretQuoted(value->value);
+            line += Quoted(value->value, quoted);
             at += value->placeholder.size();
             continue;
         }

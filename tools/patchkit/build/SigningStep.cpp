@@ -21,18 +21,25 @@ bool Exists(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, failure));
 }
 
+// The command line that signs the package: {file} and {signed} replaced by their paths.
+bool SigningCommandLine(const fs::path& package, const std::string& command, std::string& line,
+                        std::string& error) {
+    std::vector<CommandValue> values = {{kFilePlaceholder, ""}, {kSignedPlaceholder, ""}};
+    if (!PathToUtf8(package, values[0].value) ||
+        !PathToUtf8(SigningPath(package, ".signed"), values[1].value)) {
+        error = DisplayPath(package) + " has no UTF-8 form for the command";
+        return false;
+    }
+    return FillCommandLine(command, values, line, error);
+}
+
 // Runs the command through the platform's interpreter; with {signed}, its output replaces the
 // package.
 bool RunSigningCommand(const fs::path& package, const std::string& command, std::string& error) {
     const fs::path signedCopy = SigningPath(package, ".signed");
-    std::vector<CommandValue> values = {{kFilePlaceholder, ""}, {kSignedPlaceholder, ""}};
-    if (!PathToUtf8(package, values[0].value) || !PathToUtf8(signedCopy, values[1].value)) {
-        error = "signing failed: " + DisplayPath(package) + " has no UTF-8 form for the command";
-        return false;
-    }
     std::string line;
     std::string problem;
-    if (!FillCommandLine(command, values, line, problem)) {
+    if (!SigningCommandLine(package, command, line, problem)) {
         error = "signing failed: " + problem;
         return false;
     }
@@ -87,11 +94,14 @@ bool IsSigned(const fs::path& package) {
 
 } // namespace
 
-bool CheckSigningCommand(const std::string& command, std::string& error) {
+bool CheckSigningCommand(const std::string& command, const fs::path& output, std::string& error) {
+    std::string line;
     if (command.find_first_not_of(" \t\r\n") == std::string::npos) {
         error = "--sign: the command is empty";
     } else if (command.find(kFilePlaceholder) == std::string::npos) {
         error = "--sign: the command must name the package as " + kFilePlaceholder;
+    } else if (!SigningCommandLine(SigningPath(output, ".partial"), command, line, error)) {
+        error = "--sign: " + error;
     } else {
         return true;
     }

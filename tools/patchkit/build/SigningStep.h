@@ -13,9 +13,11 @@
 // in place needs nothing more; one that writes the signed copy elsewhere writes it to {signed},
 // which then replaces the package.
 
-// False, saying what is wrong, when the command cannot be a signing command: it is empty or does
-// not name {file}.
-bool CheckSigningCommand(const std::string& command, std::string& error);
+// False, saying what is wrong, when the command cannot sign the package written as output: it is
+// empty, does not name {file}, or the interpreter cannot be given the paths (on Windows, one
+// holding %).
+[[nodiscard]] bool CheckSigningCommand(const std::string& command,
+                                       const std::filesystem::path& output, std::string& error);
 
 // The name a package is written under while it is signed: beside the output, with the output's
 // extension kept (some tools go by it).
