@@ -16,6 +16,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "WineSession.h"
@@ -567,7 +568,7 @@ TEST_F(ApplicationTest, PatchkitExeReportsTheSignerAndTheTimestampLikeTheNativeB
     }
 }
 
-// patchkit.exe runs the signing command with CreateProcessW: the package's path, spaces and all,
+// patchkit.exe runs the signing command through cmd.exe: the package's path, spaces and all,
 // reaches it as one argument, and a failing step leaves nothing behind.
 TEST_F(ApplicationTest, PatchkitExeSignStepNamesTheFailingStepAndLeavesNothing) {
     const fs::path patchkitExe = EnvironmentValue("QRT_PATCHKIT_EXE");
@@ -577,10 +578,9 @@ TEST_F(ApplicationTest, PatchkitExeSignStepNamesTheFailingStepAndLeavesNothing) 
     fs::create_directories(source);
     ASSERT_TRUE(WriteBinaryFile(source / "readme.txt", "new"));
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"cmd /c exit 3 {file}", "signing failed: cmd exited with 3"},
-        {"cmd /c copy {file} {signed}", "signing failed: the command ended without signing"},
-        {"no-such-signing-tool.exe {file}", "signing failed: no-such-signing-tool.exe: cannot be "
-                                            "started"},
+        {"cmd /c exit 3 {file}", "signing failed: the command exited with 3"},
+        {"copy {file} {signed}", "signing failed: the command ended without signing"},
+        {"no-such-signing-tool.exe {file}", "signing failed: the command exited with 9009"},
     };
     for (const auto& [command, says] : cases) {
         SCOPED_TRACE(command);
@@ -598,6 +598,70 @@ TEST_F(ApplicationTest, PatchkitExeSignStepNamesTheFailingStepAndLeavesNothing) 
         std::sort(left.begin(), left.end());
         EXPECT_EQ(left, (std::vector<std::string>{"QRTManualPatch.exe", "game", "update folder"}));
     }
+}
+
+// patchkit.exe runs the signing command through cmd.exe as a pipeline writes it: a variable, a
+// quoted path with blanks, a redirection, &&. The output's folder holds what cmd would read as its
+// own, and the package's path reaches the command whole, whether {file} stands bare or in quotes;
+// a path with %, which cmd would expand, is refused before anything is written. The "signing tool"
+// copies in the same package built natively and signed with osslsigncode beforehand.
+TEST_F(ApplicationTest, PatchkitExeRunsTheSignCommandThroughCmd) {
+    const fs::path patchkitExe = EnvironmentValue("QRT_PATCHKIT_EXE");
+    ASSERT_TRUE(fs::exists(patchkitExe)) << "patchkit.exe not found: build the Windows presets";
+    MakePackage({{"readme.txt", "new"}});
+    const fs::path source = m_work / "update folder";
+    fs::create_directories(source);
+    ASSERT_TRUE(WriteBinaryFile(source / "readme.txt", "newer"));
+    ASSERT_TRUE(RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM +
+                                  "' build --stub QRTManualPatch.exe --replace --version 3188 "
+                                  "--from 'update folder' -o unsigned.exe"));
+    SignPackage(m_work, "'pre signed.exe'");
+    const std::string log = g_session->WindowsPath(m_work / "copy log.txt");
+    const auto build = [&](const fs::path& output, const std::string& command) {
+        return g_session->RunWine({patchkitExe.string(), "build", "--stub", Updater(), "--replace",
+                                   "--version", "3188", "--from", g_session->WindowsPath(source),
+                                   "-o", g_session->WindowsPath(output / "signed.exe"), "--sign",
+                                   command},
+                                  60);
+    };
+    const fs::path output = m_work / "out & (1) ^x !y";
+    const fs::path percent = m_work / "100%PATH%";
+    fs::create_directory(output);
+    fs::create_directory(percent);
+    ASSERT_EQ(setenv("PRESIGNED", g_session->WindowsPath(m_work / "pre signed.exe").c_str(), 1), 0);
+    const std::vector<std::tuple<fs::path, std::string, std::string>> failing = {
+        {output, "copy /y \"%PRESIGNED%\" {file} >nul && exit 7",
+         "signing failed: the command exited with 7"},
+        {percent, "copy /y \"%PRESIGNED%\" {file}", "cmd would read the % in it as a variable"},
+    };
+    for (const auto& [folder, command, says] : failing) {
+        SCOPED_TRACE(command);
+        const WineSession::Result refused = build(folder, command);
+        EXPECT_EQ(refused.exitCode, 1) << refused.output;
+        EXPECT_NE(refused.output.find(says), std::string::npos) << refused.output;
+        EXPECT_TRUE(fs::is_empty(folder)) << "a failed step left files behind";
+    }
+    for (const char* file : {"{file}", "\"{file}\""}) {
+        SCOPED_TRACE(file);
+        fs::remove(m_work / "copy log.txt");
+        fs::remove(output / "signed.exe");
+        const WineSession::Result built =
+            build(output, "copy /y \"%PRESIGNED%\" " + std::string(file) + " >\"" + log +
+                              "\" && echo copied>>\"" + log + "\"");
+        ASSERT_EQ(built.exitCode, 0) << built.output;
+        EXPECT_NE(ReadBinaryFile(m_work / "copy log.txt").find("copied"), std::string::npos);
+        std::vector<std::string> written;
+        for (const auto& item : fs::directory_iterator(output)) {
+            written.push_back(item.path().filename().string());
+        }
+        EXPECT_EQ(written, std::vector<std::string>{"signed.exe"});
+        ASSERT_TRUE(RunIn(m_work, std::string("'") + PATCHKIT_PROGRAM + "' inspect --verify " +
+                                      "--require-signed 'out & (1) ^x !y/signed.exe'"))
+            << ReadBinaryFile(m_work / "tool-out.txt");
+        EXPECT_NE(ReadBinaryFile(m_work / "tool-out.txt").find("sealed, digest matches the file"),
+                  std::string::npos);
+    }
+    unsetenv("PRESIGNED");
 }
 
 // Support on a player's Windows machine: patchkit.exe verifies a game folder against a manifest

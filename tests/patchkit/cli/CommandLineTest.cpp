@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <pty.h>
+#include <set>
+#include <sstream>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,9 +185,87 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         const Outcome outcome = Patchkit(arguments);
         EXPECT_EQ(outcome.exitCode, 2);
         EXPECT_TRUE(Contains(outcome.err, says)) << outcome.err;
-        EXPECT_TRUE(Contains(outcome.err, "usage: patchkit build")) << outcome.err;
+        // The usage of the command given; of every command when none was.
+        const std::string command = arguments.substr(0, arguments.find(' '));
+        const bool known = !command.empty() && command != "frob";
+        EXPECT_TRUE(Contains(outcome.err, "usage: patchkit " + (known ? command : "build")))
+            << outcome.err;
+        EXPECT_EQ(Contains(outcome.err, "patchkit seal"), command == "seal" || !known);
     }
     EXPECT_FALSE(fs::exists("out.exe"));
+}
+
+// The words of a help text, without the brackets and bars of its usage lines.
+std::set<std::string> WordsOf(std::string text) {
+    for (char& c : text) {
+        c = std::string_view("[]()|,").find(c) == std::string_view::npos ? c : ' ';
+    }
+    std::istringstream words(text);
+    return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+}
+
+// The names of the options a help text lists, one set per option ("-o,--output").
+std::vector<std::set<std::string>> OptionsListed(const std::string& help) {
+    std::vector<std::set<std::string>> options;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t start = line.find_first_not_of(' ');
+        const bool listsOption = (start == 2 || start == 4) && line[start] == '-'; // 4: in a group
+        if (listsOption && line.find("--help") == std::string::npos) {
+            options.push_back(WordsOf(line.substr(0, line.find(' ', start))));
+        }
+    }
+    return options;
+}
+
+// From "usage: " to the first blank line.
+std::string UsageOf(const std::string& help) {
+    const std::size_t start = help.find("usage: ");
+    return start == std::string::npos ? "" : help.substr(start, help.find("\n\n", start) - start);
+}
+
+// Every option CLI11 holds for a command shows in that command's help, in its usage there and in
+// the program's list of commands; no other command's options or usage show in it.
+TEST_F(CommandLineTest, EachCommandsHelpShowsItsOwnOptionsFromOneSource) {
+    const Outcome program = Patchkit("--help");
+    ASSERT_EQ(program.exitCode, 0);
+    std::vector<std::string> commands;
+    std::istringstream listed(program.out.substr(program.out.find("\nSubcommands:\n") + 1));
+    for (std::string line; std::getline(listed, line) && !line.empty();) {
+        if (line.rfind("  ", 0) == 0) {
+            commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+        }
+    }
+    ASSERT_GE(commands.size(), 9u) << program.out;
+    std::map<std::string, std::set<std::string>> optionsOf;
+    for (const std::string& command : commands) {
+        SCOPED_TRACE(command);
+        const Outcome help = Patchkit(command + " --help");
+        ASSERT_EQ(help.exitCode, 0);
+        const std::string usage = UsageOf(help.out);
+        ASSERT_TRUE(Contains(usage, "usage: patchkit " + command)) << help.out;
+        EXPECT_TRUE(Contains(program.out, usage.substr(7))) << "not in the program's help";
+        for (const std::set<std::string>& names : OptionsListed(help.out)) {
+            bool inUsage = false;
+            for (const std::string& name : names) {
+                inUsage = inUsage || WordsOf(usage).count(name) > 0;
+                optionsOf[command].insert(name);
+            }
+            EXPECT_TRUE(inUsage) << *names.begin() << " missing from the usage:\n" << usage;
+        }
+        for (const std::string& other : commands) {
+            EXPECT_EQ(Contains(help.out, "patchkit " + other + " "), other == command) << other;
+        }
+    }
+    for (const auto& [command, options] : optionsOf) {
+        const std::set<std::string> words = WordsOf(UsageOf(Patchkit(command + " --help").out));
+        for (const auto& [other, otherOptions] : optionsOf) {
+            for (const std::string& name : otherOptions) {
+                EXPECT_TRUE(options.count(name) > 0 || words.count(name) == 0)
+                    << command << " --help gives " << name << " of " << other << " in its usage";
+            }
+        }
+    }
 }
 
 TEST_F(CommandLineTest, RefusalsAndFindingsExitWithOne) {

@@ -174,25 +174,53 @@ TEST_F(SigningTest, SignOptionGivesASealedPackageThatVerifiesAndApplies) {
     EXPECT_TRUE(Contains(Patchkit("inspect d.exe").out, "sealed, digest matches the file"));
 }
 
+// Signing as a pipeline's script writes it: the key named by an environment variable and found in
+// a folder with a blank, a quoted argument, a redirection and &&. The package's path holds what
+// the shell would otherwise read as its own, and reaches the tool whole.
+TEST_F(SigningTest, TheCommandRunsAsAShellLineWithThePackagePathQuoted) {
+    ASSERT_TRUE(fs::create_directory("my keys"));
+    fs::copy_file("key.pem", "my keys/key.pem");
+    const std::string folder = "out $HOME 'q' \"d\" & (1) %PATH%";
+    ASSERT_TRUE(fs::create_directory(folder));
+    ASSERT_EQ(setenv("SIGNING_KEY", "my keys/key.pem", 1), 0);
+    const std::string command =
+        "osslsigncode sign -certs cert.pem -key \"$SIGNING_KEY\" -h sha256 -n 'QRT update 31.87' "
+        "-in {file} -out {file}.signed >'signing log.txt' && mv {file}.signed {file}";
+    const Outcome built =
+        Patchkit("build --stub stub.exe --version 3187 --from source -o " +
+                 ShellQuoted(folder + "/s.exe") + " --sign " + ShellQuoted(command));
+    unsetenv("SIGNING_KEY");
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+    EXPECT_TRUE(Contains(ReadBinaryFile("signing log.txt"), "Succeeded"));
+    EXPECT_EQ(TreeOf(folder).size(), 1u) << "the signing step left files behind";
+    const Outcome inspected =
+        Patchkit("inspect " + ShellQuoted(folder + "/s.exe") + " --verify --require-signed");
+    EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
+    EXPECT_TRUE(Contains(inspected.out, "Signature  sha256, sealed, digest matches the file"))
+        << inspected.out;
+}
+
 TEST_F(SigningTest, AFailedStepLeavesNothingAndIsNamed) {
     ASSERT_TRUE(PutFile("s.exe", "the previous package"));
     const std::size_t archiveByte = pktest::MinimalPeImage().size() + 40;
     const std::string signInPlace =
         "sh -c '" + kSignInto + "-in \"$0\" -out \"$0.s\" >/dev/null && mv \"$0.s\" \"$0\"";
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"false {file}", "signing failed: false exited with 1"},
-        {"no-such-signing-tool {file}", "signing failed: no-such-signing-tool: cannot be started"},
+        {"false {file}", "signing failed: the command exited with 1"},
+        {"no-such-signing-tool {file}", "signing failed: the command exited with 127"},
+        {kSignCommand + " >/dev/null && exit 5", "signing failed: the command exited with 5"},
         {"true {file}", "signing failed: the command ended without signing"},
         {kSignInto + "-in {file} -out elsewhere.exe",
          "signing failed: the command ended without signing"},
-        {"true {file} {signed}", "signing failed: true wrote nothing to s.partial.signed.exe"},
+        {"true {file} {signed}",
+         "signing failed: the command wrote nothing to s.partial.signed.exe"},
         {signInPlace + " && printf junk >>\"$0\"' {file}",
          "sealing failed: s.partial.exe: data follows the certificate table"},
         {signInPlace + " && printf X | dd of=\"$0\" bs=1 seek=" + std::to_string(archiveByte) +
              " conv=notrunc 2>/dev/null' {file}",
          "the signature check failed: the signature's digest differs from the file's"},
         {"osslsigncode sign -in", "--sign: the command must name the package as {file}"},
-        {"'unclosed {file}", "--sign: the command is empty or leaves a quote open"},
+        {" \t", "--sign: the command is empty"},
     };
     for (const auto& [command, says] : cases) {
         SCOPED_TRACE(command);

@@ -3,15 +3,29 @@
 #include <string>
 #include <vector>
 
-// Running another program (a signing tool) and waiting for it, the same way on every host.
+// Running a command line of the publisher's (a signing step as a pipeline writes it) as the
+// platform runs one: through /bin/sh -c, or on Windows through cmd.exe. So &&, redirections,
+// quotes and environment variables mean what they mean there.
 
-// Splits a command line into words: blanks separate them; single or double quotes group a word and
-// are removed. Nothing else is special, so Windows paths keep their backslashes. False when a quote
-// is left open or there is no word.
-bool SplitCommandLine(const std::string& line, std::vector<std::string>& words);
+// A placeholder in a command line and the text (UTF-8) that stands in for it.
+struct CommandValue {
+    std::string placeholder;
+    std::string value;
+};
 
-// Runs words[0], looked up on the search path, with the other words (UTF-8) as its arguments, and
-// waits for it to end. Its standard output goes to our standard error, so that our own output
-// (a JSON document, say) stays whole. False, with the reason, when it cannot be started; otherwise
-// its exit code (on POSIX hosts 128 + the signal's number when a signal ended it).
-bool RunCommand(const std::vector<std::string>& words, int& exitCode, std::string& problem);
+// The value whose placeholder begins at line[at], or nullptr.
+const CommandValue* PlaceholderAt(const std::string& line, std::size_t at,
+                                  const std::vector<CommandValue>& values);
+
+// The command line with each placeholder replaced by its value, quoted for the interpreter in the
+// place it stands (bare, or inside the command's own quotes), so that the program receives the
+// value exactly. False, with the reason, when the interpreter cannot be given it exactly there.
+[[nodiscard]] bool FillCommandLine(const std::string& command,
+                                   const std::vector<CommandValue>& values, std::string& line,
+                                   std::string& problem);
+
+// Runs the line (UTF-8) through the interpreter and waits for it to end. Its standard output goes
+// to our standard error, so that our own output (a JSON document, say) stays whole. False, with
+// the reason, when the interpreter cannot be started; otherwise the line's exit code (on POSIX
+// hosts 128 + the signal's number when a signal ended it).
+[[nodiscard]] bool RunCommandLine(const std::string& line, int& exitCode, std::string& problem);

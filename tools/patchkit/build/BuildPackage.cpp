@@ -271,7 +271,8 @@ bool WriteFinishedPackage(const BuildRequest& request, const PackageContents& co
         return true;
     }
     return RefuseOutputOverInput(request, error) ||
-           (!request.signCommand.empty() && !CheckSigningCommand(request.signCommand, error));
+           (!request.signCommand.empty() &&
+            !CheckSigningCommand(request.signCommand, request.output, error));
 }
 
 // Opens the stub, if there is one, and refuses one the package cannot be appended to. Without a

@@ -16,59 +16,46 @@ namespace {
 const std::string kFilePlaceholder = "{file}";
 const std::string kSignedPlaceholder = "{signed}";
 
-bool Names(const std::vector<std::string>& words, const std::string& placeholder) {
-    for (const std::string& word : words) {
-        if (word.find(placeholder) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void ReplaceAll(std::string& text, const std::string& placeholder, const std::string& value) {
-    for (std::size_t at = text.find(placeholder); at != std::string::npos;
-         at = text.find(placeholder, at + value.size())) {
-        text.replace(at, placeholder.size(), value);
-    }
-}
-
 bool Exists(const fs::path& path) {
     std::error_code failure;
     return fs::exists(fs::symlink_status(path, failure));
 }
 
-// Runs the command; with {signed}, its output replaces the package.
+// The command line that signs the package: {file} and {signed} replaced by their paths.
+bool SigningCommandLine(const fs::path& package, const std::string& command, std::string& line,
+                        std::string& error) {
+    std::vector<CommandValue> values = {{kFilePlaceholder, ""}, {kSignedPlaceholder, ""}};
+    if (!PathToUtf8(package, values[0].value) ||
+        !PathToUtf8(SigningPath(package, ".signed"), values[1].value)) {
+        error = DisplayPath(package) + " has no UTF-8 form for the command";
+        return false;
+    }
+    return FillCommandLine(command, values, line, error);
+}
+
+// Runs the command through the platform's interpreter; with {signed}, its output replaces the
+// package.
 bool RunSigningCommand(const fs::path& package, const std::string& command, std::string& error) {
-    std::vector<std::string> words;
-    if (!SplitCommandLine(command, words)) {
-        error = "the signing command is empty or leaves a quote open";
-        return false;
-    }
     const fs::path signedCopy = SigningPath(package, ".signed");
-    const bool writesCopy = Names(words, kSignedPlaceholder);
-    std::string packageText;
-    std::string copyText;
-    if (!PathToUtf8(package, packageText) || !PathToUtf8(signedCopy, copyText)) {
-        error = "signing failed: " + DisplayPath(package) + " has no UTF-8 form for the command";
+    std::string line;
+    std::string problem;
+    if (!SigningCommandLine(package, command, line, problem)) {
+        error = "signing failed: " + problem;
         return false;
-    }
-    for (std::string& word : words) {
-        ReplaceAll(word, kFilePlaceholder, packageText);
-        ReplaceAll(word, kSignedPlaceholder, copyText);
     }
     if (!RemoveFile(signedCopy) && Exists(signedCopy)) {
         error =
             "signing failed: " + DisplayPath(signedCopy) + " is in the way and cannot be removed";
         return false;
     }
+    const bool writesCopy = command.find(kSignedPlaceholder) != std::string::npos;
     int exitCode = 0;
-    std::string problem;
-    if (!RunCommand(words, exitCode, problem)) {
+    if (!RunCommandLine(line, exitCode, problem)) {
         error = "signing failed: " + problem;
     } else if (exitCode != 0) {
-        error = "signing failed: " + words[0] + " exited with " + std::to_string(exitCode);
+        error = "signing failed: the command exited with " + std::to_string(exitCode);
     } else if (writesCopy && !Exists(signedCopy)) {
-        error = "signing failed: " + words[0] + " wrote nothing to " + DisplayPath(signedCopy);
+        error = "signing failed: the command wrote nothing to " + DisplayPath(signedCopy);
     } else if (writesCopy && !ReplaceFileAtomically(signedCopy, package)) {
         error = "signing failed: " + DisplayPath(signedCopy) + " cannot replace the package";
     } else {
@@ -107,12 +94,14 @@ bool IsSigned(const fs::path& package) {
 
 } // namespace
 
-bool CheckSigningCommand(const std::string& command, std::string& error) {
-    std::vector<std::string> words;
-    if (!SplitCommandLine(command, words)) {
-        error = "--sign: the command is empty or leaves a quote open";
-    } else if (!Names(words, kFilePlaceholder)) {
+bool CheckSigningCommand(const std::string& command, const fs::path& output, std::string& error) {
+    std::string line;
+    if (command.find_first_not_of(" \t\r\n") == std::string::npos) {
+        error = "--sign: the command is empty";
+    } else if (command.find(kFilePlaceholder) == std::string::npos) {
         error = "--sign: the command must name the package as " + kFilePlaceholder;
+    } else if (!SigningCommandLine(SigningPath(output, ".partial"), command, line, error)) {
+        error = "--sign: " + error;
     } else {
         return true;
     }

@@ -1,3 +1,4 @@
+#include "cli/CommandHelp.h"
 #include "cli/Commands.h"
 #include "cli/FailureGuard.h"
 #include "cli/IdentityCommands.h"
@@ -22,26 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kUsage =
-    "usage: patchkit build --stub STUB.exe --version N (--from DIR | --zip ARCHIVE.zip)\n"
-    "                      -o OUT.exe [--level 0-9] [--replace] [--sign COMMAND] [--jobs N]\n"
-    "                      [--quiet]\n"
-    "       patchkit seal PACKAGE.exe\n"
-    "       patchkit inspect PACKAGE.exe [--verify] [--json] [--require-signed]\n"
-    "                        [--require-timestamp] [--jobs N] [--quiet]\n"
-    "       patchkit apply PACKAGE.exe --game DIR\n"
-    "       patchkit diff --old DIR --new DIR (--folder OUT_DIR | --stub STUB.exe -o OUT.exe\n"
-    "                     [--level 0-9] [--replace] [--sign COMMAND]) [--check]\n"
-    "                     [--allow-leftovers] [--json]\n"
-    "                     [--jobs N] [--quiet]\n"
-    "       patchkit manifest RELEASE_DIR -o MANIFEST.json [--sha256sums FILE] [--jobs N]\n"
-    "       patchkit verify --game DIR --manifest MANIFEST.json... [--json] [--jobs N]\n"
-    "       patchkit repair --game DIR --release RELEASE_DIR [--dry-run] [--remove-extra] "
-    "[--json]\n"
-    "       patchkit index PACKAGE... -o releases.json [--sha256sums FILE] [--releases DIR...]\n"
-    "       patchkit page releases.json -o DIR [--lang zh|en] [--no-time]\n"
-    "       patchkit [COMMAND] --help | --version\n";
-
 // Paths arrive as UTF-8 on every host.
 fs::path PathFromArgument(const std::string& utf8) {
     return fs::u8path(utf8);
@@ -50,9 +31,12 @@ fs::path PathFromArgument(const std::string& utf8) {
 CLI::Option* AddSignOption(CLI::App& command, std::string& signCommand) {
     return command
         .add_option("--sign", signCommand,
-                    "Sign the package with this command, {file} standing for its path (or "
-                    "{signed} for where the tool writes the signed copy), then seal it and check "
-                    "the signature; the output appears only when all of it succeeded")
+                    "Sign the package with this command line, run as the platform runs one "
+                    "(/bin/sh -c; on Windows cmd.exe), so &&, redirections, quotes and variables "
+                    "work. {file} stands for the package's path, {signed} for where a tool that "
+                    "writes the signed copy elsewhere writes it; both are quoted for the shell, "
+                    "whether bare or inside quotes. The package is then sealed and its signature "
+                    "checked; the output appears only when all of it succeeded")
         ->type_name("COMMAND");
 }
 
@@ -268,15 +252,17 @@ int Run(int argc, const char* const* argv) {
                  "patchkit");
     app.set_version_flag("--version", "patchkit " PATCHKIT_VERSION);
     app.require_subcommand(1);
-    app.footer(kUsage);
+    app.formatter(std::make_shared<CommandHelp>()); // before the commands, which inherit it
     const std::vector<Command> commands = {AddBuildCommand(app), AddSealCommand(app),
                                            AddInspectCommand(app), AddApplyCommand(app),
                                            AddDiffCommand(app)};
     const IdentityCommands identity(app);
     const PageCommand page(app);
+    app.footer("'patchkit COMMAND --help' tells what a command's options do.");
     if (argc > 1 && argv[1][0] != '-' && !IsCommandName(commands, argv[1]) &&
         !identity.Knows(argv[1]) && !page.Knows(argv[1])) {
-        std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1], kUsage);
+        std::fprintf(stderr, "patchkit: unknown command '%s'\n%s", argv[1],
+                     UsageAfterError(app).c_str());
         return 2;
     }
     try {
@@ -284,7 +270,7 @@ int Run(int argc, const char* const* argv) {
     } catch (const CLI::Success& success) {
         return app.exit(success);
     } catch (const CLI::Error& failure) {
-        std::fprintf(stderr, "patchkit: %s\n%s", failure.what(), kUsage);
+        std::fprintf(stderr, "patchkit: %s\n%s", failure.what(), UsageAfterError(app).c_str());
         return 2;
     }
     if (identity.Parsed()) {
