@@ -9,7 +9,7 @@
 #include "identity/GameRepair.h"
 #include "identity/GameVerification.h"
 #include "identity/ReleaseIndex.h"
-#include "identity/ReleaseManifest.h"
+#include "record/ReleaseManifest.h"
 #include "rules/VersionText.h"
 
 #include <atomic>

@@ -5,7 +5,7 @@
 #include "base/TextConversion.h"
 #include "package/LocalState.h"
 #include "platform/TextEncoding.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 #include "rules/VersionText.h"
 #include "signing/FileHashing.h"
 

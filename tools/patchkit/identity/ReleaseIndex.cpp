@@ -6,8 +6,8 @@
 #include "inspect/InspectPackage.h"
 #include "inspect/ReportPrinter.h"
 #include "package/LocalState.h"
+#include "record/ReleaseFolder.h"
 #include "release/ReleaseCheck.h"
-#include "release/ReleaseFolder.h"
 #include "rules/VersionText.h"
 #include "signing/FileHashing.h"
 

@@ -3,8 +3,8 @@
 #include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "platform/FileSystem.h"
+#include "record/ReleaseFolder.h"
 #include "release/ReleaseCheck.h"
-#include "release/ReleaseFolder.h"
 
 #include <system_error>
 

@@ -4,7 +4,7 @@
 #include "build/BuildPackage.h"
 #include "package/EntryName.h"
 #include "package/LocalState.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 
 #include <algorithm>
 #include <map>

@@ -1,11 +1,11 @@
-#include "identity/ReleaseManifest.h"
+#include "record/ReleaseManifest.h"
 
 #include "base/JsonReader.h"
 #include "base/JsonWriter.h"
 #include "base/Progress.h"
 #include "base/TextConversion.h"
 #include "platform/TextEncoding.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 #include "rules/EntryNameRules.h"
 #include "rules/VersionText.h"
 #include "signing/FileHashing.h"
