@@ -23,9 +23,6 @@ constexpr int kExact = 0;
 constexpr int kDiffers = 1;
 constexpr int kCannotTell = 2;
 
-// Far above the manifest of any game folder; a larger file is no manifest.
-constexpr std::uintmax_t kLargestManifest = std::uintmax_t(1) << 30;
-
 fs::path PathOf(const std::string& utf8) {
     return fs::u8path(utf8);
 }
@@ -74,13 +71,8 @@ struct VerifyCommand {
 
 bool ReadManifests(const VerifyCommand& command, Verification& verification, std::string& error) {
     for (const fs::path& path : command.manifests) {
-        std::string text;
         ReleaseManifest manifest;
-        if (!ReadInputFile(path, kLargestManifest, text, error)) {
-            return false;
-        }
-        if (!ParseManifest(text, manifest, error)) {
-            error = DisplayPath(path) + ": " + error;
+        if (!ReadManifestFile(path, manifest, error)) {
             return false;
         }
         verification.sources.push_back(DisplayPath(path));
