@@ -65,7 +65,7 @@ void HashOneFile(const HashRequest& request, HashResult& result, unsigned char* 
     result = HashResult();
     FileHandle file = OpenFile(request.path, "rb");
     FileHasher hasher(request, result);
-    if (!file) {
+    if (!file || !SeekFile(file.get(), static_cast<std::int64_t>(request.start))) {
         return;
     }
     const PieceRun run = ReadPiecesToEnd(
