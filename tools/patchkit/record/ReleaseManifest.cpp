@@ -422,6 +422,23 @@ bool ReadManifestFile(const fs::path& path, ReleaseManifest& manifest, std::stri
     return true;
 }
 
+Release ReleaseOfManifest(const ReleaseManifest& manifest, const fs::path& label) {
+    Release release;
+    release.state.localVersion = manifest.version;
+    release.state.pakAppendOffset = manifest.recordedPakOffset;
+    release.statePath = label / kLocalStateFileName;
+    for (const ManifestEntry& recorded : manifest.entries) {
+        SourceEntry entry;
+        entry.directory = recorded.kind == ManifestKind::Folder;
+        entry.storedName = recorded.key + (entry.directory ? "/" : "");
+        entry.size = recorded.size;
+        entry.path = label / fs::u8path(recorded.path);
+        release.byKey.emplace(recorded.key, release.entries.size());
+        release.entries.push_back(std::move(entry));
+    }
+    return release;
+}
+
 std::string Sha256Sums(const ReleaseManifest& manifest) {
     std::string lines;
     for (const ManifestEntry& entry : manifest.entries) {

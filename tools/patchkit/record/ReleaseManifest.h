@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/TaskQueue.h"
+#include "record/ReleaseFolder.h"
 
 #include <atomic>
 #include <cstdint>
@@ -60,6 +61,10 @@ std::string ManifestJson(const ReleaseManifest& manifest);
 // The file read and parsed; the reason names the file.
 [[nodiscard]] bool ReadManifestFile(const std::filesystem::path& path, ReleaseManifest& manifest,
                                     std::string& error);
+
+// The release as a diff sees it, from its manifest alone: every entry under the name the updater
+// writes, its path for messages under label, its version.ini's version and recorded offset.
+Release ReleaseOfManifest(const ReleaseManifest& manifest, const std::filesystem::path& label);
 
 // "DIGEST  NAME" lines as sha256sum -c reads them in the release folder, under the names the
 // release folder spells, sorted as the manifest is, version.ini last.
