@@ -38,7 +38,8 @@ const char* const kUsage =
     "       patchkit verify --game DIR --manifest MANIFEST.json... [--json] [--jobs N]\n"
     "       patchkit repair --game DIR --release RELEASE_DIR [--dry-run] [--remove-extra] "
     "[--json]\n"
-    "       patchkit index PACKAGE... -o releases.json [--sha256sums FILE] [--releases DIR...]\n"
+    "       patchkit index PACKAGE... -o releases.json [--sha256sums FILE]\n"
+    "                      [--releases DIR... | --release-manifests MANIFEST.json...]\n"
     "       patchkit [COMMAND] --help | --version\n";
 
 // Paths arrive as UTF-8 on every host.
