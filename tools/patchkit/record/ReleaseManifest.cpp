@@ -2,7 +2,6 @@
 
 #include "base/JsonReader.h"
 #include "base/JsonWriter.h"
-#include "base/Progress.h"
 #include "base/TextConversion.h"
 #include "base/WholeFile.h"
 #include "package/EntryName.h"
@@ -112,19 +111,8 @@ std::vector<HashRequest> HashRequests(const ReleaseManifest& manifest) {
 bool HashEntries(ReleaseManifest& manifest, const WorkSettings& work, const std::atomic<bool>* stop,
                  std::string& error) {
     const std::vector<HashRequest> requests = HashRequests(manifest);
-    std::uint64_t total = 0;
-    for (const HashRequest& request : requests) {
-        total += request.expectedSize;
-    }
-    if (work.progress != nullptr) {
-        work.progress->Start("hashing", total);
-    }
     std::vector<HashResult> results;
-    const bool hashed = HashFiles(requests, results, work, stop);
-    if (work.progress != nullptr) {
-        work.progress->Finish();
-    }
-    if (!hashed) {
+    if (!HashFilesShown(requests, results, work, stop)) {
         error = "interrupted";
         return false;
     }

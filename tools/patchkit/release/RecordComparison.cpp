@@ -1,4 +1,3 @@
-#include "base/Progress.h"
 #include "base/TextConversion.h"
 #include "record/ReleaseManifest.h"
 #include "release/DiffComparisons.h"
@@ -37,18 +36,7 @@ std::vector<HashRequest> HashRequests(const DiffRequest& request, const Comparis
 [[nodiscard]] bool HashNewFiles(const DiffRequest& request,
                                 const std::vector<HashRequest>& requests,
                                 std::vector<HashResult>& results, std::string& error) {
-    std::uint64_t total = 0;
-    for (const HashRequest& hashed : requests) {
-        total += hashed.expectedSize;
-    }
-    if (request.work.progress != nullptr) {
-        request.work.progress->Start("hashing", total);
-    }
-    const bool hashed = HashFiles(requests, results, request.work, request.stop);
-    if (request.work.progress != nullptr) {
-        request.work.progress->Finish();
-    }
-    if (!hashed) {
+    if (!HashFilesShown(requests, results, request.work, request.stop)) {
         error = "interrupted";
         return false;
     }

@@ -116,3 +116,19 @@ bool HashFiles(const std::vector<HashRequest>& requests, std::vector<HashResult>
     }
     return !StopAsked(stop) && !outOfMemory;
 }
+
+bool HashFilesShown(const std::vector<HashRequest>& requests, std::vector<HashResult>& results,
+                    const WorkSettings& work, const std::atomic<bool>* stop) {
+    if (work.progress != nullptr) {
+        std::uint64_t total = 0;
+        for (const HashRequest& request : requests) {
+            total += request.expectedSize;
+        }
+        work.progress->Start("hashing", total);
+    }
+    const bool hashed = HashFiles(requests, results, work, stop);
+    if (work.progress != nullptr) {
+        work.progress->Finish();
+    }
+    return hashed;
+}

@@ -30,3 +30,9 @@ struct HashResult {
 [[nodiscard]] bool HashFiles(const std::vector<HashRequest>& requests,
                              std::vector<HashResult>& results, const WorkSettings& work,
                              const std::atomic<bool>* stop);
+
+// HashFiles with its progress shown: work.progress is started as "hashing" over the requests'
+// expected sizes and finished once the files are hashed.
+[[nodiscard]] bool HashFilesShown(const std::vector<HashRequest>& requests,
+                                  std::vector<HashResult>& results, const WorkSettings& work,
+                                  const std::atomic<bool>* stop);
