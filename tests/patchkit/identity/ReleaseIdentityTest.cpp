@@ -309,4 +309,31 @@ TEST_F(ReleaseHistoryTest, IndexCatchesAPackageBuiltFromTheWrongRelease) {
     EXPECT_FALSE(fs::exists("releases.json") || fs::exists("releases.json.check"));
 }
 
+// The history proven from the releases' manifests and the packages, without a release folder.
+TEST_F(ReleaseHistoryTest, IndexProvesTheHistoryFromManifestsAlone) {
+    MakeHistoryRelease("other3187", 3187, "a read-me that never shipped");
+    ASSERT_EQ(Patchkit("diff --old r3186 --new other3187 --stub stub.exe -o wrong.exe").exitCode,
+              0);
+    std::string manifests;
+    for (std::uint32_t version = 3186; version <= 3189; ++version) {
+        const std::string manifest = "m" + std::to_string(version) + ".json";
+        ASSERT_EQ(Patchkit("manifest " + Release(version) + " -o " + manifest).exitCode, 0);
+        fs::remove_all(Release(version));
+        manifests += " " + manifest;
+    }
+    const Outcome indexed = Patchkit("index p3189.exe p3187.exe p3188.exe -o releases.json "
+                                     "--release-manifests" +
+                                     manifests);
+    ASSERT_EQ(indexed.exitCode, 0) << indexed.err;
+    EXPECT_TRUE(Contains(testsupport::ReadBinaryFile("releases.json"), "\"proven\": true"));
+
+    const Outcome refused = Patchkit("index wrong.exe p3188.exe -o refused.json "
+                                     "--release-manifests m3186.json m3187.json m3188.json");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "wrong.exe: applied to m3186.json does not give m3187.json"))
+        << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "m3187.json/readme.txt")) << refused.err;
+    EXPECT_FALSE(fs::exists("refused.json"));
+}
+
 } // namespace

@@ -152,110 +152,248 @@ TEST_F(ReleaseDiffTest, PakSliceRunsFromOldOffsetToNewOffset) {
     }
 }
 
-TEST_F(ReleaseDiffTest, WhatTheUpdaterCannotExpressIsRefusedWithNothingWritten) {
-    const std::string pak = testsupport::PatternedData(100);
-    auto put = [](const std::string& path, const std::string& bytes) {
-        ASSERT_TRUE(PutFile(Utf8Path(path), bytes));
-    };
-    struct Case {
+// OLD given by its manifest gives the same package and the same update folder, byte for byte, as
+// OLD's folder, and passes the check made on the manifests.
+TEST_F(ReleaseDiffTest, FromOldsManifestTheSameUpdateAsFromOldsFolder) {
+    const std::string same = testsupport::PatternedData(300000);
+    std::string sameButOneByte = same;
+    sameButOneByte[150000] = static_cast<char>(sameButOneByte[150000] ^ 1);
+    const std::string pak = testsupport::NoiseData(5000);
+    const std::string base = testsupport::PatternedData(1000);
+    struct Pair {
         const char* what;
-        std::function<void()> change;
-        const char* says;
-        const char* output = "--stub stub.exe -o p.exe --check";
+        std::int64_t oldOffset;
+        Files oldFiles;
+        std::int64_t newOffset;
+        Files newFiles;
+        const char* options;
     };
-    const std::vector<Case> cases = {
-        {"version not one ahead", [&] { put("new/version.ini", "3188\r\n0\r\n"); },
+    const std::vector<Pair> pairs = {
+        {"changed, new, unchanged, renamed in case, Chinese names, a grown pak",
+         0,
+         {{"data/changed.txt", "old text"},
+          {"data/same.bin", same},
+          {"Readme.TXT", "read me"},
+          {"data/中文.txt", "旧"},
+          {"res.pak", pak}},
+         0,
+         {{"data/changed.txt", "the new text"},
+          {"data/same.bin", same},
+          {"readme.txt", "read me"},
+          {"data/中文.txt", "新的"},
+          {"data/新建/深层/文件.txt", "deep"},
+          {"empty/", ""},
+          {"res.pak", pak + testsupport::PatternedData(3000, 9)}},
+         ""},
+        {"recorded offsets",
+         1000,
+         {{"res.pak", base}},
+         1400,
+         {{"res.pak", base + std::string(400, 'n')}},
+         ""},
+        {"junk after OLD's offset, overwritten",
+         1000,
+         {{"res.pak", base + std::string(50, 'J')}},
+         0,
+         {{"res.pak", base + std::string(80, 'n')}},
+         ""},
+        {"one byte changed in a file of the same size",
+         0,
+         {{"a.bin", same}, {"b.txt", "b"}},
+         0,
+         {{"a.bin", sameButOneByte}, {"b.txt", "b"}},
+         ""},
+        {"leftovers allowed",
+         0,
+         {{"a.txt", "a"}, {"gone.txt", "g"}, {"olddir/x.txt", "x"}},
+         0,
+         {{"a.txt", "b"}},
+         " --allow-leftovers"},
+    };
+    for (const Pair& pair : pairs) {
+        SCOPED_TRACE(pair.what);
+        for (const char* made : {"old", "new", "by-folder", "by-manifest"}) {
+            fs::remove_all(made);
+        }
+        MakeRelease("old", 3186, pair.oldOffset, pair.oldFiles);
+        MakeRelease("new", 3187, pair.newOffset, pair.newFiles);
+        ASSERT_EQ(Patchkit("manifest old -o old.json").exitCode, 0);
+        const std::string diff = "diff --new new --check" + std::string(pair.options);
+        const Outcome byFolder = Patchkit(diff + " --old old --stub stub.exe -o by-folder.exe");
+        const Outcome byManifest =
+            Patchkit(diff + " --old-manifest old.json --stub stub.exe -o by-manifest.exe");
+        EXPECT_EQ(byFolder.exitCode, 0) << byFolder.err;
+        EXPECT_EQ(byManifest.exitCode, 0) << byManifest.err << byManifest.out;
+        EXPECT_TRUE(
+            Contains(byManifest.out, "check: the package applied to OLD's manifest gives NEW's"))
+            << byManifest.out;
+        EXPECT_EQ(byFolder.out.substr(0, byFolder.out.find('\n')),
+                  byManifest.out.substr(0, byManifest.out.find('\n')));
+        EXPECT_TRUE(testsupport::ReadBinaryFile("by-folder.exe") ==
+                    testsupport::ReadBinaryFile("by-manifest.exe"));
+
+        EXPECT_EQ(Patchkit(diff + " --old old --folder by-folder").exitCode, 0);
+        EXPECT_EQ(Patchkit(diff + " --old-manifest old.json --folder by-manifest").exitCode, 0);
+        EXPECT_EQ(TreeOf("by-folder"), TreeOf("by-manifest"));
+    }
+}
+
+// OLD's manifest refuses the release itself.
+const char* const kManifestRefused = "";
+
+struct RefusalCase {
+    const char* what;
+    std::function<void()> change;
+    const char* says;
+    // From OLD's manifest, when it says otherwise (OLD's paths are then under old.json/).
+    const char* manifestSays = nullptr;
+    const char* output = "--stub stub.exe -o p.exe --check";
+};
+
+void PutText(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(PutFile(Utf8Path(path), bytes));
+}
+
+// Changes to two releases the updater cannot express, made by RefusedReleases, and what diff
+// says of each.
+std::vector<RefusalCase> RefusalCases() {
+    const std::string pak = testsupport::PatternedData(100);
+    return {
+        {"version not one ahead", [=] { PutText("new/version.ini", "3188\r\n0\r\n"); },
          "new/version.ini: version 3188 is not OLD's 3186 plus one"},
         {"pak changed before the offset",
-         [&] {
+         [=] {
              std::string changed = pak + "more";
              changed[5] = static_cast<char>(changed[5] ^ 1);
-             put("new/res.pak", changed);
+             PutText("new/res.pak", changed);
          },
-         "new/res.pak: differs from OLD's at byte 5, before the append offset 100"},
-        {"pak shrank", [&] { put("new/res.pak", pak.substr(0, 60)); },
+         "new/res.pak: differs from OLD's at byte 5, before the append offset 100",
+         "new/res.pak: differs from OLD's manifest before the append offset 100"},
+        {"pak shrank", [=] { PutText("new/res.pak", pak.substr(0, 60)); },
          "new/res.pak: shrank to 60 bytes"},
         {"NEW's offset before OLD's",
-         [&] {
-             put("old/version.ini", "3186\r\n100\r\n");
-             put("new/version.ini", "3187\r\n90\r\n");
-             put("new/res.pak", pak + "more");
+         [=] {
+             PutText("old/version.ini", "3186\r\n100\r\n");
+             PutText("new/version.ini", "3187\r\n90\r\n");
+             PutText("new/res.pak", pak + "more");
          },
          "new/res.pak: NEW's version.ini records pak offset 90, before OLD's append offset 100"},
         {"NEW's offset beyond its pak",
-         [&] {
-             put("new/version.ini", "3187\r\n500\r\n");
-             put("new/res.pak", pak + "more");
+         [=] {
+             PutText("new/version.ini", "3187\r\n500\r\n");
+             PutText("new/res.pak", pak + "more");
          },
          "NEW's version.ini records pak offset 500, beyond the file's end at 104"},
         {"OLD's offset beyond its pak",
-         [&] {
-             put("old/version.ini", "3186\r\n300\r\n");
-             put("new/res.pak", pak + "more");
+         [=] {
+             PutText("old/version.ini", "3186\r\n300\r\n");
+             PutText("new/res.pak", pak + "more");
          },
-         "old/res.pak: OLD's version.ini records pak offset 300, beyond the file's end at 100"},
+         "old/res.pak: OLD's version.ini records pak offset 300, beyond the file's end at 100",
+         kManifestRefused},
         {"two paks changed",
-         [&] {
-             put("old/two.pak", "2");
-             put("new/two.pak", "22");
-             put("new/res.pak", pak + "more");
+         [=] {
+             PutText("old/two.pak", "2");
+             PutText("new/two.pak", "22");
+             PutText("new/res.pak", pak + "more");
          },
-         "new/two.pak: changed from byte 1; version.ini records one pak offset"},
-        {"a pak OLD lacks", [&] { put("new/new.pak", "n"); }, "new/new.pak: a pak OLD lacks"},
-        {"offset moved without a pak change", [&] { put("new/version.ini", "3187\r\n50\r\n"); },
+         "new/two.pak: changed from byte 1; version.ini records one pak offset",
+         "new/two.pak: changed; version.ini records one pak offset"},
+        {"a pak OLD lacks", [=] { PutText("new/new.pak", "n"); }, "new/new.pak: a pak OLD lacks"},
+        {"offset moved without a pak change", [=] { PutText("new/version.ini", "3187\r\n50\r\n"); },
          "new/version.ini: records pak offset 50, but no pak changed and the update leaves the "
          "offset at 100"},
         {"files and folders NEW lacks",
-         [&] {
-             put("old/gone.txt", "g");
-             put("old/olddir/x.txt", "x");
+         [=] {
+             PutText("old/gone.txt", "g");
+             PutText("old/olddir/x.txt", "x");
          },
          "old/gone.txt: NEW lacks it, and the updater cannot delete (--allow-leftovers builds "
          "anyway)\nold/olddir: NEW lacks it"},
         {"a file replaced by a folder",
-         [&] {
+         [=] {
              fs::remove("new/a.txt");
              fs::create_directory("new/a.txt");
          },
          "new/a.txt: a folder where OLD has a file"},
         {"a folder replaced by a file",
-         [&] {
+         [=] {
              fs::remove_all("new/dir");
-             put("new/dir", "now a file");
+             PutText("new/dir", "now a file");
          },
          "new/dir: a file where OLD has a folder"},
-        {"a link", [&] { fs::create_symlink("a.txt", "new/link"); }, "new/link: is a link"},
-        {"a special file", [&] { ASSERT_EQ(mkfifo("old/fifo", 0600), 0); },
-         "old/fifo: is a special file"},
-        {"only the version differs", [&] { put("new/a.txt", "a"); },
+        {"a link", [=] { fs::create_symlink("a.txt", "new/link"); }, "new/link: is a link"},
+        {"a special file", [=] { ASSERT_EQ(mkfifo("old/fifo", 0600), 0); },
+         "old/fifo: is a special file", kManifestRefused},
+        {"only the version differs", [=] { PutText("new/a.txt", "a"); },
          "new: differs from OLD only in its version"},
-        {"names that differ only in case", [&] { put("new/A.TXT", "A"); },
+        {"names that differ only in case", [=] { PutText("new/A.TXT", "A"); },
          "differs only in case from"},
-        {"a name Windows does not allow", [&] { put("new/a?.txt", "?"); }, "new/a?.txt: "},
-        {"an output inside a release", [&] {}, "new/p.exe: would be written into the release new",
-         "--stub stub.exe -o new/p.exe"},
-        {"a folder that is not empty", [&] { put("update/keep.txt", "k"); },
-         "update: exists and is not an empty folder", "--folder update"},
+        {"a name Windows does not allow", [=] { PutText("new/a?.txt", "?"); }, "new/a?.txt: "},
+        {"an output inside a release", [=] {}, "new/p.exe: would be written into the release new",
+         nullptr, "--stub stub.exe -o new/p.exe"},
+        {"a folder that is not empty", [=] { PutText("update/keep.txt", "k"); },
+         "update: exists and is not an empty folder", nullptr, "--folder update"},
     };
-    for (const Case& test : cases) {
+}
+
+void RefusedReleases(const RefusalCase& test) {
+    const std::string pak = testsupport::PatternedData(100);
+    fs::remove_all("old");
+    fs::remove_all("new");
+    fs::remove_all("update");
+    fs::remove_all("old.json");
+    MakeRelease("old", 3186, 0, {{"a.txt", "a"}, {"dir/b.txt", "b"}, {"res.pak", pak}});
+    MakeRelease("new", 3187, 0, {{"a.txt", "A!"}, {"dir/b.txt", "b"}, {"res.pak", pak}});
+    test.change();
+}
+
+// What a refused diff must leave: nothing written, both releases as they were.
+void ExpectRefused(const Outcome& refused, const std::string& says, const Files& oldBefore,
+                   const Files& newBefore) {
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "patchkit: nothing written:\n")) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, says)) << refused.err;
+    EXPECT_FALSE(fs::exists("p.exe") || fs::exists("p.exe.partial"));
+    const Files keptOnly = {{"keep.txt", "k"}};
+    EXPECT_FALSE(fs::exists("update") && TreeOf("update") != keptOnly);
+    EXPECT_EQ(TreeOf("old"), oldBefore);
+    EXPECT_EQ(TreeOf("new"), newBefore);
+}
+
+TEST_F(ReleaseDiffTest, WhatTheUpdaterCannotExpressIsRefusedWithNothingWritten) {
+    for (const RefusalCase& test : RefusalCases()) {
         SCOPED_TRACE(test.what);
-        fs::remove_all("old");
-        fs::remove_all("new");
-        fs::remove_all("update");
-        MakeRelease("old", 3186, 0, {{"a.txt", "a"}, {"dir/b.txt", "b"}, {"res.pak", pak}});
-        MakeRelease("new", 3187, 0, {{"a.txt", "A!"}, {"dir/b.txt", "b"}, {"res.pak", pak}});
-        test.change();
+        RefusedReleases(test);
         const Files oldBefore = TreeOf("old");
         const Files newBefore = TreeOf("new");
         const Outcome refused = Patchkit("diff --old old --new new " + std::string(test.output));
-        EXPECT_EQ(refused.exitCode, 1);
-        EXPECT_TRUE(Contains(refused.err, "patchkit: nothing written:\n")) << refused.err;
-        EXPECT_TRUE(Contains(refused.err, test.says)) << refused.err;
-        EXPECT_FALSE(fs::exists("p.exe") || fs::exists("p.exe.partial"));
-        const Files keptOnly = {{"keep.txt", "k"}};
-        EXPECT_FALSE(fs::exists("update") && TreeOf("update") != keptOnly);
-        EXPECT_EQ(TreeOf("old"), oldBefore);
-        EXPECT_EQ(TreeOf("new"), newBefore);
+        ExpectRefused(refused, test.says, oldBefore, newBefore);
+    }
+}
+
+// From OLD's manifest the same refusals, with the same exit code; what OLD's manifest cannot be
+// made of is refused by manifest.
+TEST_F(ReleaseDiffTest, FromOldsManifestTheSameIsRefused) {
+    for (const RefusalCase& test : RefusalCases()) {
+        SCOPED_TRACE(test.what);
+        RefusedReleases(test);
+        const Outcome made = Patchkit("manifest old -o old.json");
+        if (test.manifestSays == kManifestRefused) {
+            EXPECT_EQ(made.exitCode, 1);
+            continue;
+        }
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+        const Files oldBefore = TreeOf("old");
+        const Files newBefore = TreeOf("new");
+        std::string says = test.manifestSays != nullptr ? test.manifestSays : test.says;
+        for (std::size_t at = says.find("old/"); at != std::string::npos;
+             at = says.find("old/", at + 9)) {
+            says.replace(at, 4, "old.json/");
+        }
+        const Outcome refused =
+            Patchkit("diff --old-manifest old.json --new new " + std::string(test.output));
+        ExpectRefused(refused, says, oldBefore, newBefore);
     }
 }
 

@@ -8,9 +8,9 @@
 #include "engine/RunPatch.h"
 #include "inspect/ReportPrinter.h"
 #include "platform/FileSystem.h"
+#include "record/ReleaseFolder.h"
 #include "release/DiffSummary.h"
 #include "release/DiffWorkflow.h"
-#include "release/ReleaseFolder.h"
 #include "rules/VersionText.h"
 #include "signing/SealPackage.h"
 

@@ -9,7 +9,7 @@
 #include "identity/GameRepair.h"
 #include "identity/GameVerification.h"
 #include "identity/ReleaseIndex.h"
-#include "identity/ReleaseManifest.h"
+#include "record/ReleaseManifest.h"
 #include "rules/VersionText.h"
 
 #include <atomic>
@@ -22,9 +22,6 @@ namespace {
 constexpr int kExact = 0;
 constexpr int kDiffers = 1;
 constexpr int kCannotTell = 2;
-
-// Far above the manifest of any game folder; a larger file is no manifest.
-constexpr std::uintmax_t kLargestManifest = std::uintmax_t(1) << 30;
 
 fs::path PathOf(const std::string& utf8) {
     return fs::u8path(utf8);
@@ -74,13 +71,8 @@ struct VerifyCommand {
 
 bool ReadManifests(const VerifyCommand& command, Verification& verification, std::string& error) {
     for (const fs::path& path : command.manifests) {
-        std::string text;
         ReleaseManifest manifest;
-        if (!ReadInputFile(path, kLargestManifest, text, error)) {
-            return false;
-        }
-        if (!ParseManifest(text, manifest, error)) {
-            error = DisplayPath(path) + ": " + error;
+        if (!ReadManifestFile(path, manifest, error)) {
             return false;
         }
         verification.sources.push_back(DisplayPath(path));
@@ -176,8 +168,8 @@ void IdentityCommands::AddIndex(CLI::App& app) {
     m_index = app.add_subcommand(
         "index", "List a release history's packages for a download page: versions, sizes, "
                  "SHA-256, signatures, the room they take. Refuses gaps, two packages for a step "
-                 "and packages inspect --verify does not pass; with --releases, proves every "
-                 "step. Exit 0 when written, 1 when refused.");
+                 "and packages inspect --verify does not pass; with --releases or "
+                 "--release-manifests, proves every step. Exit 0 when written, 1 when refused.");
     m_index->add_option("packages", m_packages, "The packages, in any order")
         ->required()
         ->check(CLI::ExistingFile)
@@ -195,6 +187,14 @@ void IdentityCommands::AddIndex(CLI::App& app) {
                      "release and compare with the next")
         ->check(CLI::ExistingDirectory)
         ->type_name("RELEASE_DIR...");
+    m_index
+        ->add_option("--release-manifests", m_releaseManifests,
+                     "Or the releases' manifests: read each package back, apply it to its "
+                     "release's manifest and compare with the next one's (a pak's appended bytes "
+                     "are proven by length and offset only)")
+        ->check(CLI::ExistingFile)
+        ->excludes("--releases")
+        ->type_name("MANIFEST.json...");
     AddWork(*m_index, m_jobs, m_quiet);
 }
 
@@ -278,6 +278,9 @@ int IdentityCommands::Run() const {
         }
         for (const std::string& release : m_releases) {
             request.releases.push_back(PathOf(release));
+        }
+        for (const std::string& manifest : m_releaseManifests) {
+            request.releaseManifests.push_back(PathOf(manifest));
         }
         request.work.jobs = m_jobs;
         return RunIndex(request, PathOf(m_output),

@@ -35,6 +35,7 @@ private:
     std::vector<std::string> m_manifests;
     std::vector<std::string> m_packages;
     std::vector<std::string> m_releases;
+    std::vector<std::string> m_releaseManifests;
     bool m_json = false;
     bool m_dryRun = false;
     bool m_removeExtra = false;

@@ -202,7 +202,7 @@ void AddDiffOutputOptions(CLI::App& diff, DiffCommand& command, std::string& fol
 Command AddDiffCommand(CLI::App& app) {
     struct Options {
         DiffCommand command;
-        std::string oldFolder, newFolder, folder, stub, output;
+        std::string oldFolder, oldManifest, newFolder, folder, stub, output;
     };
     auto given = std::make_shared<Options>();
     DiffCommand& command = given->command;
@@ -210,26 +210,39 @@ Command AddDiffCommand(CLI::App& app) {
         "diff", "Make the update from the previous release's game folder to the new one's: an "
                 "update folder or the package. Refuses what the updater cannot express. Exit 0 "
                 "when written (and checked), 1 when refused or the check finds a difference.");
-    diff->add_option("--old", given->oldFolder,
+    CLI::Option_group* previous = diff->add_option_group("old", "The previous release");
+    previous
+        ->add_option("--old", given->oldFolder,
                      "The previous release's game folder, with version.ini")
-        ->required()
         ->check(CLI::ExistingDirectory)
         ->type_name("DIR");
+    previous
+        ->add_option("--old-manifest", given->oldManifest,
+                     "Or its manifest (patchkit manifest): files are compared by size and "
+                     "SHA-256, the pak's start by the digest of its bytes before the offset")
+        ->check(CLI::ExistingFile)
+        ->type_name("OLD.json");
+    previous->require_option(1);
     diff->add_option("--new", given->newFolder, "The new release's game folder, with version.ini")
         ->required()
         ->check(CLI::ExistingDirectory)
         ->type_name("DIR");
     AddDiffOutputOptions(*diff, command, given->folder, given->stub, given->output);
     diff->add_flag("--check", command.check,
-                   "Apply the update with the updater's engine to a copy of OLD and compare the "
-                   "result with NEW; exit 1 on any difference, the update removed");
+                   "With --old: apply the update with the updater's engine to a copy of OLD and "
+                   "compare the result with NEW, file by file. With --old-manifest: read every "
+                   "entry back, apply it to OLD's manifest as the updater would, and compare that "
+                   "with NEW's manifest (sizes, SHA-256, version, pak offset); this proves the "
+                   "package's contents, not the engine's run on a real folder. Exit 1 on any "
+                   "difference, the update removed");
     diff->add_flag("--allow-leftovers", command.diff.allowLeftovers,
                    "Build although OLD has files or folders NEW lacks (they stay on the disks)");
     diff->add_flag("--json", command.json, "Give the summary as one JSON document");
     AddWorkOptions(*diff, command.build.work.jobs, command.quiet);
     return {diff, [given] {
                 DiffCommand parsed = given->command;
-                parsed.diff.oldFolder = PathFromArgument(given->oldFolder);
+                parsed.diff.oldFolder = OptionalPath(given->oldFolder);
+                parsed.diff.oldRecordPath = OptionalPath(given->oldManifest);
                 parsed.diff.newFolder = PathFromArgument(given->newFolder);
                 parsed.folder = OptionalPath(given->folder);
                 parsed.build.stub = OptionalPath(given->stub);

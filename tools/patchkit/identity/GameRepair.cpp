@@ -8,7 +8,7 @@
 #include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 #include "platform/TextEncoding.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 #include "rules/VersionText.h"
 
 #include <map>

@@ -1,11 +1,10 @@
 #include "identity/GameVerification.h"
 
 #include "base/JsonWriter.h"
-#include "base/Progress.h"
 #include "base/TextConversion.h"
 #include "package/LocalState.h"
 #include "platform/TextEncoding.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 #include "rules/VersionText.h"
 #include "signing/FileHashing.h"
 
@@ -43,7 +42,6 @@ bool HashWanted(const std::vector<ReleaseManifest>& manifests, GameFolder& folde
                 const WorkSettings& work, const std::atomic<bool>* stop, std::string& error) {
     std::vector<HashRequest> requests;
     std::vector<Item*> hashed;
-    std::uint64_t total = 0;
     for (Item& item : folder.items) {
         bool wanted = false;
         const std::set<std::uint64_t> prefixes =
@@ -52,18 +50,10 @@ bool HashWanted(const std::vector<ReleaseManifest>& manifests, GameFolder& folde
             item.prefixes.assign(prefixes.begin(), prefixes.end());
             requests.push_back(HashRequest{item.path, item.size, item.prefixes});
             hashed.push_back(&item);
-            total += item.size;
         }
     }
-    if (work.progress != nullptr) {
-        work.progress->Start("hashing", total);
-    }
     std::vector<HashResult> results;
-    const bool completed = HashFiles(requests, results, work, stop);
-    if (work.progress != nullptr) {
-        work.progress->Finish();
-    }
-    if (!completed) {
+    if (!HashFilesShown(requests, results, work, stop)) {
         error = "interrupted";
         return false;
     }

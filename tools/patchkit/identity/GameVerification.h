@@ -1,6 +1,6 @@
 #pragma once
 
-#include "identity/ReleaseManifest.h"
+#include "record/ReleaseManifest.h"
 
 #include <atomic>
 #include <cstdint>

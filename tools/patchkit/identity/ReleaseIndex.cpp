@@ -7,8 +7,10 @@
 #include "inspect/InspectPackage.h"
 #include "inspect/ReportPrinter.h"
 #include "package/LocalState.h"
+#include "record/ReleaseFolder.h"
+#include "record/ReleaseManifest.h"
+#include "release/RecordCheck.h"
 #include "release/ReleaseCheck.h"
-#include "release/ReleaseFolder.h"
 #include "rules/VersionText.h"
 #include "signing/FileHashing.h"
 
@@ -110,6 +112,65 @@ std::string EffectivePakName(const fs::path& release) {
     return paks == 1 ? name : std::string();
 }
 
+// What the proof of one step found, as a refusal.
+void NoteStep(const IndexedPackage& package, bool checked,
+              const std::vector<std::string>& differences, const std::string& error,
+              const fs::path& from, const fs::path& to, Refusals& refusals) {
+    if (!checked) {
+        refusals.Add(package.path, "cannot be proven: " + error);
+    } else if (!differences.empty()) {
+        std::string lines;
+        for (const std::string& difference : differences) {
+            lines += "\n  " + difference;
+        }
+        refusals.Add(package.path, "applied to " + DisplayPath(from) + " does not give " +
+                                       DisplayPath(to) + ":" + lines);
+    }
+}
+
+// Each step proven on the manifests of the release it starts from and the one it gives.
+bool ProveStepsOnRecords(const IndexRequest& request, const std::vector<IndexedPackage>& packages,
+                         Refusals& refusals) {
+    std::map<std::uint32_t, std::pair<fs::path, ReleaseManifest>> records;
+    for (const fs::path& path : request.releaseManifests) {
+        ReleaseManifest record;
+        std::string error;
+        if (!ReadManifestFile(path, record, error)) {
+            refusals.Add(error);
+        } else if (!records.emplace(record.version, std::make_pair(path, record)).second) {
+            refusals.Add(path, "a second manifest of version " + std::to_string(record.version));
+        }
+    }
+    for (const IndexedPackage& package : packages) {
+        const auto from = records.find(package.version - 1);
+        const auto to = records.find(package.version);
+        if (from == records.end() || to == records.end()) {
+            refusals.Add(
+                package.path,
+                "cannot be proven: no manifest of version " +
+                    std::to_string(from == records.end() ? package.version - 1 : package.version));
+            continue;
+        }
+        RecordCheckRequest check;
+        check.package = package.path;
+        check.oldRecord = &from->second.second;
+        check.newRecord = &to->second.second;
+        check.newName = DisplayPath(to->second.first);
+        check.work = WorkSettings{request.work.jobs, nullptr};
+        check.stop = request.stop;
+        std::vector<std::string> differences;
+        std::string error;
+        const bool checked = CheckUpdateOnRecords(check, differences, error);
+        NoteStep(package, checked, differences, error, from->second.first, to->second.first,
+                 refusals);
+        if (StopAsked(request.stop)) {
+            refusals.Add("interrupted");
+            return false;
+        }
+    }
+    return !refusals.Any();
+}
+
 bool ProveSteps(const IndexRequest& request, const std::vector<IndexedPackage>& packages,
                 Refusals& refusals) {
     std::map<std::uint32_t, fs::path> releases;
@@ -141,17 +202,8 @@ bool ProveSteps(const IndexRequest& request, const std::vector<IndexedPackage>& 
         check.stop = request.stop;
         std::vector<std::string> differences;
         std::string error;
-        if (!CheckUpdate(check, differences, error)) {
-            refusals.Add(package.path, "cannot be proven: " + error);
-        } else if (!differences.empty()) {
-            std::string lines;
-            for (const std::string& difference : differences) {
-                lines += "\n  " + difference;
-            }
-            refusals.Add(package.path, "applied to " + DisplayPath(from->second) +
-                                           " does not give " + DisplayPath(to->second) + ":" +
-                                           lines);
-        }
+        const bool checked = CheckUpdate(check, differences, error);
+        NoteStep(package, checked, differences, error, from->second, to->second, refusals);
         if (StopAsked(request.stop)) {
             refusals.Add("interrupted");
             return false;
@@ -184,6 +236,8 @@ bool IndexPackages(const IndexRequest& request, ReleaseIndex& index, std::string
     CheckHistory(index.packages, refusals);
     if (!refusals.Any() && !request.releases.empty()) {
         index.proven = ProveSteps(request, index.packages, refusals);
+    } else if (!refusals.Any() && !request.releaseManifests.empty()) {
+        index.proven = ProveStepsOnRecords(request, index.packages, refusals);
     }
     error = refusals.Text();
     return !refusals.Any();

@@ -13,6 +13,8 @@ struct IndexRequest {
     std::vector<std::filesystem::path> packages;
     // Release folders (each with its version.ini): each package is proven on its release.
     std::vector<std::filesystem::path> releases;
+    // Or the releases' manifests: each package is proven on them, without the folders.
+    std::vector<std::filesystem::path> releaseManifests;
     std::filesystem::path scratch; // beside the output: where the proofs apply the packages
     WorkSettings work;
     const std::atomic<bool>* stop = nullptr;
@@ -31,11 +33,12 @@ struct IndexedPackage {
 
 struct ReleaseIndex {
     std::vector<IndexedPackage> packages; // by version
-    bool proven = false;                  // applied to their releases
+    bool proven = false;                  // applied to their releases, or their manifests
 };
 
 // Inspects, verifies and hashes every package, sorts them by version and, given releases, proves
-// each step with the updater's engine. False, with every reason naming the package, for a package
+// each step with the updater's engine; given their manifests, on the manifests (see
+// CheckUpdateOnRecords). False, with every reason naming the package, for a package
 // inspect --verify would not pass, a gap between versions, two packages for one step, two of one
 // file name, or a step whose package does not turn its release into the next.
 [[nodiscard]] bool IndexPackages(const IndexRequest& request, ReleaseIndex& index,

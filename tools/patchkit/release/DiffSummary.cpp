@@ -74,10 +74,15 @@ std::string DiffSummaryText(const DiffOutcome& outcome) {
                 std::to_string(diff.oldVersion) + "\n";
     }
     if (outcome.checked) {
+        const char* const checked =
+            outcome.checkedOnRecords ? " between OLD's manifest with the package applied and NEW\n"
+                                     : " between the updated copy of OLD and NEW\n";
         text += outcome.differences.empty()
-                    ? "check: the update turns a copy of OLD into NEW\n"
+                    ? outcome.checkedOnRecords
+                          ? "check: the package applied to OLD's manifest gives NEW's\n"
+                          : "check: the update turns a copy of OLD into NEW\n"
                     : "check: " + Count(outcome.differences.size(), "difference", "differences") +
-                          " between the updated copy of OLD and NEW\n";
+                          checked;
         for (const std::string& difference : outcome.differences) {
             text += "  " + difference + "\n";
         }
@@ -131,6 +136,7 @@ void CheckField(JsonWriter& json, const DiffOutcome& outcome) {
     json.Key("check");
     json.BeginObject();
     json.BoolField("passed", outcome.differences.empty());
+    json.StringField("method", outcome.checkedOnRecords ? "manifests" : "engine");
     json.StringArrayField("differences", outcome.differences);
     json.EndObject();
 }

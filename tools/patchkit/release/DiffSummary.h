@@ -11,6 +11,7 @@ struct DiffOutcome {
     std::string output; // UTF-8: the package, or the update folder
     bool folder = false;
     bool checked = false;
+    bool checkedOnRecords = false; // against the manifests, not by the engine on a copy of OLD
     std::vector<std::string> differences; // from the check
 };
 

@@ -3,8 +3,10 @@
 #include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "platform/FileSystem.h"
+#include "record/ReleaseFolder.h"
+#include "record/ReleaseManifest.h"
+#include "release/RecordCheck.h"
 #include "release/ReleaseCheck.h"
-#include "release/ReleaseFolder.h"
 
 #include <system_error>
 
@@ -20,13 +22,26 @@ bool Interrupted(const DiffJob& job) {
 [[nodiscard]] bool RefuseOutputInRelease(const DiffJob& job, const fs::path& output,
                                          std::string& error) {
     for (const fs::path& release : {job.diff.oldFolder, job.diff.newFolder}) {
-        if (IsInsideFolder(output, release)) {
+        if (!release.empty() && IsInsideFolder(output, release)) {
             error =
                 DisplayPath(output) + ": would be written into the release " + DisplayPath(release);
             return true;
         }
     }
     return false;
+}
+
+// OLD's manifest, when OLD is given by one and not read yet; it is read whole before anything is
+// written.
+[[nodiscard]] bool ReadOldRecord(DiffJob& job, ReleaseManifest& record, std::string& error) {
+    if (job.diff.oldRecord != nullptr || job.diff.oldRecordPath.empty()) {
+        return true;
+    }
+    if (!ReadManifestFile(job.diff.oldRecordPath, record, error)) {
+        return false;
+    }
+    job.diff.oldRecord = &record;
+    return true;
 }
 
 [[nodiscard]] bool WriteDiffOutput(DiffJob& job, const ReleaseDiff& diff, bool& folderCreated,
@@ -44,6 +59,17 @@ bool Interrupted(const DiffJob& job) {
 [[nodiscard]] bool CheckPackage(const DiffJob& job, const ReleaseDiff& diff,
                                 const fs::path& package, const fs::path& output,
                                 std::vector<std::string>& differences, std::string& error) {
+    if (job.diff.oldRecord != nullptr) {
+        RecordCheckRequest check;
+        check.package = package;
+        check.oldRecord = job.diff.oldRecord;
+        check.newFolder = job.diff.newFolder;
+        check.newName = DisplayPath(job.diff.newFolder);
+        check.leftoverKeys = diff.leftoverKeys;
+        check.work = job.diff.work;
+        check.stop = job.diff.stop;
+        return CheckUpdateOnRecords(check, differences, error);
+    }
     CheckRequest check;
     check.package = package;
     check.oldFolder = job.diff.oldFolder;
@@ -95,7 +121,10 @@ bool Interrupted(const DiffJob& job) {
 DiffResult RunDiffJob(DiffJob job, DiffRun& run) {
     const fs::path output = job.folder.empty() ? job.build.output : job.folder;
     std::vector<Finding> remarks;
+    ReleaseManifest oldRecord;
+    job.diff.work = job.build.work;
     const bool planned = !RefuseOutputInRelease(job, output, run.error) &&
+                         ReadOldRecord(job, oldRecord, run.error) &&
                          DiffReleases(job.diff, run.diff, remarks, run.error);
     if (job.compared) {
         job.compared(remarks);
@@ -109,6 +138,7 @@ DiffResult RunDiffJob(DiffJob job, DiffRun& run) {
     run.outcome.output = DisplayPath(output);
     run.outcome.folder = !job.folder.empty();
     run.outcome.checked = job.check;
+    run.outcome.checkedOnRecords = job.diff.oldRecord != nullptr;
     if (!job.check) {
         return DiffResult::Written;
     }

@@ -7,7 +7,7 @@
 #include "package/LocalState.h"
 #include "platform/ClientMutex.h"
 #include "platform/TextEncoding.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 
 #include <map>
 #include <system_error>

@@ -4,7 +4,8 @@
 #include "build/BuildPackage.h"
 #include "package/EntryName.h"
 #include "package/LocalState.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
+#include "release/DiffComparisons.h"
 
 #include <algorithm>
 #include <map>
@@ -30,25 +31,13 @@ std::vector<const SourceEntry*> Leftovers(const Release& oldRelease, const Relea
     return leftovers;
 }
 
-struct FilePair {
-    const SourceEntry* oldFile;
-    const SourceEntry* newFile;
-};
-
-struct ChangedPak {
-    FilePair files;
-    std::uint64_t firstDifference; // within the shorter of the two
-};
-
 // The slice of NEW's pak that turns OLD's into it; refusals when there is none.
 void PlanPakSlice(const Release& oldRelease, const Release& newRelease, const ChangedPak& pak,
                   ReleaseDiff& diff, Refusals& refusals) {
     const SourceEntry& oldPak = *pak.files.oldFile;
     const SourceEntry& newPak = *pak.files.newFile;
-    const std::int64_t oldRecorded = oldRelease.state.pakAppendOffset;
     const std::int64_t newRecorded = newRelease.state.pakAppendOffset;
-    const std::uint64_t start =
-        oldRecorded != 0 ? static_cast<std::uint64_t>(oldRecorded) : oldPak.size;
+    const std::uint64_t start = AppendOffset(oldRelease.state.pakAppendOffset, oldPak);
     const std::uint64_t end =
         newRecorded != 0 ? static_cast<std::uint64_t>(newRecorded) : newPak.size;
     if (start > oldPak.size) {
@@ -59,9 +48,10 @@ void PlanPakSlice(const Release& oldRelease, const Release& newRelease, const Ch
                                       " bytes; the update can only append from byte " +
                                       std::to_string(start));
     } else if (pak.firstDifference < start) {
-        refusals.Add(newPak.path, "differs from OLD's at byte " +
-                                      std::to_string(pak.firstDifference) +
-                                      ", before the append offset " + std::to_string(start) +
+        refusals.Add(newPak.path, (pak.exact ? "differs from OLD's at byte " +
+                                                   std::to_string(pak.firstDifference) + ", before"
+                                             : std::string("differs from OLD's manifest before")) +
+                                      " the append offset " + std::to_string(start) +
                                       "; the update can only append");
     } else if (end < start) {
         refusals.Add(newPak.path, "NEW's version.ini records pak offset " + std::to_string(end) +
@@ -88,6 +78,12 @@ const SourceEntry* FindByKey(const Release& release, const std::string& key) {
     return found == release.byKey.end() ? nullptr : &release.entries[found->second];
 }
 
+// The recorded offset, or the pak's length when none is (0 without a pak).
+std::uint64_t OffsetInEffect(std::int64_t recordedOffset, const SourceEntry* pak) {
+    return pak != nullptr ? AppendOffset(recordedOffset, *pak)
+                          : static_cast<std::uint64_t>(recordedOffset);
+}
+
 // Without a changed pak the update leaves the recorded offset as OLD has it; NEW must mean the
 // same.
 void CheckUnchangedPakOffset(const Release& oldRelease, const Release& newRelease,
@@ -103,10 +99,8 @@ void CheckUnchangedPakOffset(const Release& oldRelease, const Release& newReleas
     if (newPak != nullptr) {
         diff.effectivePakName = newPak->storedName;
     }
-    const std::int64_t oldOffset =
-        EffectivePakOffset(oldPak ? oldPak->path : fs::path(), oldRelease.state.pakAppendOffset);
-    const std::int64_t newOffset =
-        EffectivePakOffset(newPak ? newPak->path : fs::path(), newRelease.state.pakAppendOffset);
+    const std::uint64_t oldOffset = OffsetInEffect(oldRelease.state.pakAppendOffset, oldPak);
+    const std::uint64_t newOffset = OffsetInEffect(newRelease.state.pakAppendOffset, newPak);
     if (oldOffset != newOffset) {
         refusals.Add(newState, "records pak offset " + std::to_string(newOffset) +
                                    ", but no pak changed and the update leaves the offset at " +
@@ -146,7 +140,7 @@ void CheckUnchangedPakOffset(const Release& oldRelease, const Release& newReleas
             ++diff.unchangedFiles;
             diff.unchangedBytes += common;
         } else {
-            changed.push_back(ChangedPak{pair, difference});
+            changed.push_back(ChangedPak{pair, difference, true});
         }
     }
     return true;
@@ -154,23 +148,11 @@ void CheckUnchangedPakOffset(const Release& oldRelease, const Release& newReleas
 
 } // namespace
 
-std::int64_t EffectivePakOffset(const fs::path& pak, std::int64_t recordedOffset) {
-    if (recordedOffset != 0 || pak.empty()) {
-        return recordedOffset;
-    }
-    std::error_code failure;
-    const std::uintmax_t length = fs::file_size(pak, failure);
-    return failure ? -1 : static_cast<std::int64_t>(length);
+std::uint64_t AppendOffset(std::int64_t recordedOffset, const SourceEntry& oldPak) {
+    return recordedOffset != 0 ? static_cast<std::uint64_t>(recordedOffset) : oldPak.size;
 }
 
 namespace {
-
-// The NEW entries that need comparing with OLD's before the diff knows whether they changed.
-struct Comparisons {
-    std::vector<FilePair> files;
-    std::vector<FilePair> paks;
-    std::uint64_t bytes = 0;
-};
 
 // Sorts NEW's entries: new ones go into the package, those OLD has are compared, and what the
 // updater cannot express is refused.
@@ -226,7 +208,8 @@ void DecidePak(const Release& oldRelease, const Release& newRelease,
     if (changedPaks.size() > 1) {
         for (const ChangedPak& pak : changedPaks) {
             refusals.Add(pak.files.newFile->path,
-                         "changed from byte " + std::to_string(pak.firstDifference) +
+                         (pak.exact ? "changed from byte " + std::to_string(pak.firstDifference)
+                                    : std::string("changed")) +
                              "; version.ini records one pak offset, so only one pak may change");
         }
     } else if (changedPaks.size() == 1) {
@@ -263,6 +246,27 @@ void DecidePak(const Release& oldRelease, const Release& newRelease,
     return true;
 }
 
+[[nodiscard]] bool ReadOld(const DiffRequest& request, Release& release, Refusals& refusals) {
+    if (request.oldRecord == nullptr) {
+        return ReadRelease(request.oldFolder, release, refusals);
+    }
+    release = ReleaseOfManifest(*request.oldRecord, request.oldRecordPath);
+    return true;
+}
+
+// Byte by byte against OLD's folder, or by digest against its manifest.
+[[nodiscard]] bool CompareWithOld(const DiffRequest& request, const Comparisons& comparisons,
+                                  ReleaseDiff& diff, std::vector<ChangedPak>& changedPaks,
+                                  std::string& error) {
+    if (request.oldRecord != nullptr) {
+        return CompareWithRecord(request, comparisons, diff, changedPaks, error);
+    }
+    FileComparer comparer(request.progress, request.stop);
+    comparer.ExpectBytes(comparisons.bytes);
+    return FindChangedPaks(comparisons.paks, comparer, diff, changedPaks, error) &&
+           CompareFiles(comparisons.files, comparer, diff, error);
+}
+
 [[nodiscard]] bool Refused(const Refusals& refusals, std::string& error) {
     if (refusals.Any()) {
         error = refusals.Text();
@@ -279,7 +283,7 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
     Refusals refusals;
     Release oldRelease;
     Release newRelease;
-    const bool oldRead = ReadRelease(request.oldFolder, oldRelease, refusals);
+    const bool oldRead = ReadOld(request, oldRelease, refusals);
     if (!ReadRelease(request.newFolder, newRelease, refusals) || !oldRead) {
         error = refusals.Text();
         return false;
@@ -299,11 +303,8 @@ bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff, std::vector<Fin
     if (Refused(refusals, error)) {
         return false;
     }
-    FileComparer comparer(request.progress, request.stop);
-    comparer.ExpectBytes(comparisons.bytes);
     std::vector<ChangedPak> changedPaks;
-    if (!FindChangedPaks(comparisons.paks, comparer, diff, changedPaks, error) ||
-        !CompareFiles(comparisons.files, comparer, diff, error)) {
+    if (!CompareWithOld(request, comparisons, diff, changedPaks, error)) {
         return false;
     }
     DecidePak(oldRelease, newRelease, changedPaks, newState, diff, refusals);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "base/TaskQueue.h"
 #include "build/SourceFolder.h"
+#include "record/ReleaseManifest.h"
 #include "release/FileComparison.h"
 #include "rules/Finding.h"
 
@@ -11,11 +13,14 @@
 #include <vector>
 
 struct DiffRequest {
-    std::filesystem::path oldFolder; // the game folder of the release players have
+    std::filesystem::path oldFolder;            // the game folder of the release players have, or
+    const ReleaseManifest* oldRecord = nullptr; // its manifest, read from oldRecordPath
+    std::filesystem::path oldRecordPath;
     std::filesystem::path newFolder; // the game folder of the release to ship
     // Build although OLD holds files or folders that NEW lacks (they stay on players' disks).
     bool allowLeftovers = false;
-    ProgressCallback progress; // over the bytes compared
+    ProgressCallback progress; // over the bytes compared with OLD's folder
+    WorkSettings work;         // hashing NEW's files against OLD's manifest
     const std::atomic<bool>* stop = nullptr;
 };
 
@@ -39,16 +44,12 @@ struct ReleaseDiff {
     std::vector<std::string> leftoverKeys; // the same as the updater names them
 };
 
-// Compares the two releases. False, with every reason naming the file, when the updater could not
-// turn OLD into NEW with one package; notes and warnings (the leftovers when allowed, names written
-// in lower case) go to remarks. Reads both folders, writes nothing.
+// Compares the two releases, OLD by its folder or by its manifest (by size and SHA-256, the pak's
+// start by the digest of its bytes before the offset). False, with every reason naming the file,
+// when the updater could not turn OLD into NEW with one package; notes and warnings (the leftovers
+// when allowed, names written in lower case) go to remarks. Reads both folders, writes nothing.
 [[nodiscard]] bool DiffReleases(const DiffRequest& request, ReleaseDiff& diff,
                                 std::vector<Finding>& remarks, std::string& error);
-
-// The version.ini pak offset that is in effect: the recorded one, or the pak's length when none is
-// (0 without a pak). -1 when the pak cannot be examined.
-[[nodiscard]] std::int64_t EffectivePakOffset(const std::filesystem::path& pak,
-                                              std::int64_t recordedOffset);
 
 // Writes the entries as an update folder for build --from: folders, files, and the pak slice as
 // the pak's whole content. The folder must not exist or be empty; created says whether it was

@@ -65,7 +65,7 @@ void HashOneFile(const HashRequest& request, HashResult& result, unsigned char* 
     result = HashResult();
     FileHandle file = OpenFile(request.path, "rb");
     FileHasher hasher(request, result);
-    if (!file) {
+    if (!file || !SeekFile(file.get(), static_cast<std::int64_t>(request.start))) {
         return;
     }
     const PieceRun run = ReadPiecesToEnd(
@@ -115,4 +115,20 @@ bool HashFiles(const std::vector<HashRequest>& requests, std::vector<HashResult>
         }
     }
     return !StopAsked(stop) && !outOfMemory;
+}
+
+bool HashFilesShown(const std::vector<HashRequest>& requests, std::vector<HashResult>& results,
+                    const WorkSettings& work, const std::atomic<bool>* stop) {
+    if (work.progress != nullptr) {
+        std::uint64_t total = 0;
+        for (const HashRequest& request : requests) {
+            total += request.expectedSize;
+        }
+        work.progress->Start("hashing", total);
+    }
+    const bool hashed = HashFiles(requests, results, work, stop);
+    if (work.progress != nullptr) {
+        work.progress->Finish();
+    }
+    return hashed;
 }

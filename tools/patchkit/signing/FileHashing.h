@@ -8,16 +8,18 @@
 #include <string>
 #include <vector>
 
-// A file to hash with SHA-256: as a whole, and the first bytes of it up to each prefix length.
+// A file to hash with SHA-256: from start to its end, and the first bytes of that up to each
+// prefix length.
 struct HashRequest {
     std::filesystem::path path;
     std::uint64_t expectedSize = 0; // for the order of the work and the progress shown
     std::vector<std::uint64_t> prefixes;
+    std::uint64_t start = 0; // the first byte hashed
 };
 
 struct HashResult {
     bool read = false;                      // false: the file could not be read to its end
-    std::uint64_t size = 0;                 // the bytes read
+    std::uint64_t size = 0;                 // the bytes read, from the request's start
     std::string whole;                      // raw digest of every byte read
     std::vector<std::string> prefixDigests; // one per prefix; empty where the file is shorter
 };
@@ -28,3 +30,9 @@ struct HashResult {
 [[nodiscard]] bool HashFiles(const std::vector<HashRequest>& requests,
                              std::vector<HashResult>& results, const WorkSettings& work,
                              const std::atomic<bool>* stop);
+
+// HashFiles with its progress shown: work.progress is started as "hashing" over the requests'
+// expected sizes and finished once the files are hashed.
+[[nodiscard]] bool HashFilesShown(const std::vector<HashRequest>& requests,
+                                  std::vector<HashResult>& results, const WorkSettings& work,
+                                  const std::atomic<bool>* stop);

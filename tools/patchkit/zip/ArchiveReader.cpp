@@ -106,13 +106,17 @@ ArchiveHandle OpenArchive(FileWindow& window) {
 
 // Empty when the current entry's data inflates to its recorded size and CRC.
 std::string VerifyCurrentEntry(unzFile archive, const ArchiveEntry& entry, unsigned char* buffer,
-                               Progress* progress) {
+                               Progress* progress, const EntryDataUse& use, std::size_t index) {
     if (unzOpenCurrentFile(archive) != UNZ_OK) {
         return "its data cannot be opened";
     }
     std::uint64_t delivered = 0;
     int read = 0;
     while ((read = unzReadCurrentFile(archive, buffer, static_cast<unsigned>(kPieceSize))) > 0) {
+        if (use && !use(index, buffer, static_cast<std::size_t>(read))) {
+            static_cast<void>(unzCloseCurrentFile(archive)); // the data was given up on
+            return "its data cannot be taken in";
+        }
         delivered += static_cast<std::uint64_t>(read);
         if (progress != nullptr) {
             progress->Add(static_cast<std::uint64_t>(read));
@@ -142,6 +146,7 @@ struct VerifyQueue {
     std::vector<std::size_t> order;
     std::atomic<std::size_t> next{0};
     Progress* progress = nullptr;
+    const EntryDataUse* use = nullptr;
 
     void Work() {
         FileWindow own = window;
@@ -159,15 +164,17 @@ struct VerifyQueue {
                 entry.dataProblem = "its data cannot be opened";
             } else {
                 entry.dataProblem =
-                    VerifyCurrentEntry(archive.get(), entry, buffer.get(), progress);
+                    VerifyCurrentEntry(archive.get(), entry, buffer.get(), progress, *use, index);
             }
         }
     }
 };
 
 void VerifyEntries(const FileWindow& window, const std::vector<unz64_file_pos>& positions,
-                   std::vector<ArchiveEntry>& entries, const WorkSettings& work) {
+                   std::vector<ArchiveEntry>& entries, const WorkSettings& work,
+                   const EntryDataUse& use) {
     VerifyQueue queue;
+    queue.use = &use;
     queue.window = window;
     queue.positions = &positions;
     queue.entries = &entries;
@@ -202,7 +209,7 @@ void VerifyEntries(const FileWindow& window, const std::vector<unz64_file_pos>& 
 } // namespace
 
 bool ReadArchiveEntries(FileWindow window, bool verify, std::vector<ArchiveEntry>& entries,
-                        std::string& error, const WorkSettings& work) {
+                        std::string& error, const WorkSettings& work, const EntryDataUse& use) {
     entries.clear();
     ArchiveHandle archive = OpenArchive(window);
     if (!archive) {
@@ -239,7 +246,7 @@ bool ReadArchiveEntries(FileWindow window, bool verify, std::vector<ArchiveEntry
     }
     if (verify) {
         // Also the entries read ahead of damage further on in the central directory.
-        VerifyEntries(window, positions, entries, work);
+        VerifyEntries(window, positions, entries, work, use);
     }
     return walked;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,11 +40,17 @@ struct FileWindow {
     std::mutex* shared = nullptr; // held around each read when several windows share the file
 };
 
+// Takes the next piece of the data of the entry at index, as a verifying read inflates it;
+// several entries' at once from several threads, each entry's from one. False gives up on the
+// entry, which then has a dataProblem.
+using EntryDataUse =
+    std::function<bool(std::size_t index, const unsigned char* bytes, std::size_t size)>;
+
 // Walks the archive in central-directory order with minizip, the reader the updater uses, so it
 // sees what the updater will see. With verify, every entry's data is inflated and its size and
 // CRC checked, on work.jobs threads, its bytes counted by work.progress. False, with the reason,
 // when the archive cannot be opened or its central directory cannot be walked to the end; entries
-// then holds those read before the damage.
+// then holds those read before the damage. use, when given, takes the data verify inflates.
 [[nodiscard]] bool ReadArchiveEntries(FileWindow window, bool verify,
                                       std::vector<ArchiveEntry>& entries, std::string& error,
-                                      const WorkSettings& work = {});
+                                      const WorkSettings& work = {}, const EntryDataUse& use = {});

@@ -1,4 +1,4 @@
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 
 #include "base/TextConversion.h"
 #include "package/EntryName.h"

@@ -1,16 +1,19 @@
-#include "identity/ReleaseManifest.h"
+#include "record/ReleaseManifest.h"
 
 #include "base/JsonReader.h"
 #include "base/JsonWriter.h"
-#include "base/Progress.h"
 #include "base/TextConversion.h"
+#include "base/WholeFile.h"
+#include "package/EntryName.h"
+#include "package/LocalState.h"
 #include "platform/TextEncoding.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 #include "rules/EntryNameRules.h"
 #include "rules/VersionText.h"
 #include "signing/FileHashing.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -108,19 +111,8 @@ std::vector<HashRequest> HashRequests(const ReleaseManifest& manifest) {
 bool HashEntries(ReleaseManifest& manifest, const WorkSettings& work, const std::atomic<bool>* stop,
                  std::string& error) {
     const std::vector<HashRequest> requests = HashRequests(manifest);
-    std::uint64_t total = 0;
-    for (const HashRequest& request : requests) {
-        total += request.expectedSize;
-    }
-    if (work.progress != nullptr) {
-        work.progress->Start("hashing", total);
-    }
     std::vector<HashResult> results;
-    const bool hashed = HashFiles(requests, results, work, stop);
-    if (work.progress != nullptr) {
-        work.progress->Finish();
-    }
-    if (!hashed) {
+    if (!HashFilesShown(requests, results, work, stop)) {
         error = "interrupted";
         return false;
     }
@@ -223,38 +215,158 @@ std::string ManifestJson(const ReleaseManifest& manifest) {
 
 namespace {
 
-bool ReadDigest(const JsonValue& value, std::string& digest) {
+// Each reason completes "entry N (PATH): ...".
+[[nodiscard]] bool ReadDigest(const JsonValue& entry, const char* field, std::string& digest,
+                              std::string& reason) {
     std::string text;
-    return value.GetString(text) && BytesOfHexText(text, digest) && digest.size() == kDigestSize;
-}
-
-bool ReadEntry(const JsonValue& value, ManifestEntry& entry) {
-    std::string hexName;
-    std::string kind;
-    if (!value["path"].GetString(entry.path) || !value["nameCp936"].GetString(hexName) ||
-        !BytesOfHexText(hexName, entry.key) || entry.key.empty() ||
-        !value["kind"].GetString(kind) || !KindOfName(kind, entry.kind)) {
+    if (!entry[field].GetString(text) || text.size() != 2 * kDigestSize ||
+        !BytesOfHexText(text, digest)) {
+        reason = std::string(field) + " is not 64 hexadecimal digits";
         return false;
     }
-    if (entry.kind == ManifestKind::Folder) {
-        return true;
-    }
-    return value["size"].GetNumber(entry.size) && ReadDigest(value["sha256"], entry.sha256) &&
-           (entry.kind != ManifestKind::Pak ||
-            ReadDigest(value["sha256BeforeOffset"], entry.sha256BeforeOffset));
+    return true;
 }
 
-bool ReadState(const JsonValue& document, ReleaseManifest& manifest) {
+// The entry's name: its code page 936 bytes in the form the updater writes, and the same as UTF-8.
+[[nodiscard]] bool ReadEntryName(const JsonValue& value, ManifestEntry& entry,
+                                 std::string& reason) {
+    std::string hexName;
+    std::string utf8;
+    if (!value["path"].GetString(entry.path) || !value["nameCp936"].GetString(hexName) ||
+        !BytesOfHexText(hexName, entry.key) || entry.key.empty()) {
+        reason = "path or nameCp936 is missing or not a name";
+    } else if (!Cp936ToUtf8(entry.key, utf8) || utf8 != entry.path) {
+        reason = "path does not match nameCp936";
+    } else if (WrittenPath(entry.key) != entry.key || entry.key.back() == '/' ||
+               CheckEntryName(entry.key) != NameProblem::None) {
+        reason = "is not a name the updater writes";
+    } else {
+        return true;
+    }
+    return false;
+}
+
+[[nodiscard]] bool ReadEntryData(const JsonValue& value, ManifestEntry& entry,
+                                 std::string& reason) {
+    const bool isPakName = EntryKindOf(entry.key) == EntryKind::Pak;
+    if (entry.kind == ManifestKind::Folder) {
+        const bool hasData = value["size"].kind() != JsonValue::Kind::Null ||
+                             value["sha256"].kind() != JsonValue::Kind::Null;
+        reason = hasData ? "a folder with a size or a digest" : "";
+        return !hasData;
+    }
+    if (!value["size"].GetNumber(entry.size)) {
+        reason = "size is missing or not a whole number";
+        return false;
+    }
+    if (!ReadDigest(value, "sha256", entry.sha256, reason)) {
+        return false;
+    }
+    if (entry.kind == ManifestKind::Pak && !isPakName) {
+        reason = "marked as the pak, but its name does not end in .pak";
+        return false;
+    }
+    if (entry.kind != ManifestKind::Pak) {
+        const bool hasPrefix = value["sha256BeforeOffset"].kind() != JsonValue::Kind::Null;
+        reason = hasPrefix ? "sha256BeforeOffset on an entry that is not the pak" : "";
+        return !hasPrefix;
+    }
+    return ReadDigest(value, "sha256BeforeOffset", entry.sha256BeforeOffset, reason);
+}
+
+[[nodiscard]] bool ReadEntry(const JsonValue& value, const ReleaseManifest& manifest,
+                             ManifestEntry& entry, std::string& reason) {
+    std::string kind;
+    if (!ReadEntryName(value, entry, reason)) {
+        return false;
+    }
+    if (!value["kind"].GetString(kind) || !KindOfName(kind, entry.kind)) {
+        reason = "kind is missing or not folder, file or pak";
+        return false;
+    }
+    if (!manifest.entries.empty() && !(manifest.entries.back().key < entry.key)) {
+        reason = "out of order, or a second entry of that name";
+        return false;
+    }
+    const std::size_t separator = entry.key.rfind('/');
+    const ManifestEntry* parent =
+        separator == std::string::npos ? nullptr : manifest.Find(entry.key.substr(0, separator));
+    if (separator != std::string::npos &&
+        (parent == nullptr || parent->kind != ManifestKind::Folder)) {
+        reason = "its folder is not an entry before it";
+        return false;
+    }
+    return ReadEntryData(value, entry, reason);
+}
+
+[[nodiscard]] bool ReadState(const JsonValue& document, ReleaseManifest& manifest,
+                             std::string& error) {
     std::uint64_t version = 0;
     std::uint64_t recorded = 0;
+    std::string shown;
     if (!document["version"].GetNumber(version) || version == 0 || version > UINT32_MAX ||
         !document["recordedPakOffset"].GetNumber(recorded) || recorded > INT64_MAX ||
         !document["pakOffset"].GetNumber(manifest.pakOffset)) {
+        error = "the release's version or pak offset is missing or invalid";
         return false;
     }
     manifest.version = static_cast<std::uint32_t>(version);
     manifest.recordedPakOffset = static_cast<std::int64_t>(recorded);
+    if (!document["versionShown"].GetString(shown) || shown != VersionShown(manifest.version)) {
+        error = "versionShown does not match version " + std::to_string(version);
+        return false;
+    }
     return true;
+}
+
+[[nodiscard]] bool ReadEntries(const JsonValue& entries, ReleaseManifest& manifest,
+                               std::string& error) {
+    if (!entries.IsArray()) {
+        error = "it has no list of entries";
+        return false;
+    }
+    for (const JsonValue& value : entries.Elements()) {
+        ManifestEntry entry;
+        std::string reason;
+        if (!ReadEntry(value, manifest, entry, reason)) {
+            error = "entry " + std::to_string(manifest.entries.size() + 1) +
+                    (entry.path.empty() ? "" : " (" + entry.path + ")") + ": " + reason;
+            return false;
+        }
+        manifest.entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+// What MakeManifest derives from the entries must hold: one pak, marked when it is the only
+// .pak, and the offset in effect the one version.ini's offset and the pak give.
+[[nodiscard]] bool CheckConsistency(const ReleaseManifest& manifest, std::string& error) {
+    const auto count = [&manifest](const std::function<bool(const ManifestEntry&)>& test) {
+        return std::count_if(manifest.entries.begin(), manifest.entries.end(), test);
+    };
+    const auto paks = count([](const ManifestEntry& e) { return e.kind == ManifestKind::Pak; });
+    const auto pakNames = count([](const ManifestEntry& e) {
+        return e.kind != ManifestKind::Folder && EntryKindOf(e.key) == EntryKind::Pak;
+    });
+    const ManifestEntry* pak = manifest.Pak();
+    const std::uint64_t recorded = static_cast<std::uint64_t>(manifest.recordedPakOffset);
+    const std::uint64_t inEffect = pak != nullptr && recorded == 0 ? pak->size : recorded;
+    if (paks != (pakNames == 1 ? 1 : 0)) {
+        error = "the pak is marked on " + std::to_string(paks) + " entries, but the release has " +
+                std::to_string(pakNames) + " .pak files";
+    } else if (manifest.pakOffset != inEffect) {
+        error = "pakOffset " + std::to_string(manifest.pakOffset) +
+                " is not the offset in effect (" + std::to_string(inEffect) + ")";
+    } else if (pak != nullptr && manifest.pakOffset > pak->size) {
+        error = "pakOffset " + std::to_string(manifest.pakOffset) +
+                " lies beyond the pak's end at " + std::to_string(pak->size);
+    } else if (pak != nullptr && manifest.pakOffset == pak->size &&
+               pak->sha256BeforeOffset != pak->sha256) {
+        error = "the pak's offset is its end, but sha256BeforeOffset differs from its sha256";
+    } else {
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -266,30 +378,53 @@ bool ParseManifest(const std::string& text, ReleaseManifest& manifest, std::stri
         return false;
     }
     std::uint64_t format = 0;
-    if (!document["manifestFormat"].GetNumber(format) || format != kManifestFormat) {
-        error = "not a release manifest of format " + std::to_string(kManifestFormat);
+    if (!document["manifestFormat"].GetNumber(format)) {
+        error = "not a release manifest (no manifestFormat)";
         return false;
     }
-    if (!ReadState(document, manifest) || !document["entries"].IsArray()) {
-        error = "the release's version or pak offset is missing or invalid";
+    if (format != kManifestFormat) {
+        error = "a release manifest of format " + std::to_string(format) +
+                ", which this patchkit does not know (it reads format " +
+                std::to_string(kManifestFormat) + ")";
         return false;
     }
-    for (const JsonValue& value : document["entries"].Elements()) {
-        ManifestEntry entry;
-        if (!ReadEntry(value, entry) ||
-            (!manifest.entries.empty() && !(manifest.entries.back().key < entry.key))) {
-            error = "entry " + std::to_string(manifest.entries.size() + 1) +
-                    " is incomplete, invalid or out of order";
-            return false;
-        }
-        manifest.entries.push_back(entry);
-    }
-    if (std::count_if(manifest.entries.begin(), manifest.entries.end(),
-                      [](const ManifestEntry& e) { return e.kind == ManifestKind::Pak; }) > 1) {
-        error = "more than one entry is the pak";
+    if (!ReadState(document, manifest, error) ||
+        !ReadEntries(document["entries"], manifest, error) || !CheckConsistency(manifest, error)) {
+        manifest = ReleaseManifest();
         return false;
     }
     return true;
+}
+
+bool ReadManifestFile(const fs::path& path, ReleaseManifest& manifest, std::string& error) {
+    // Far above the manifest of any game folder; a larger file is no manifest.
+    constexpr std::uintmax_t kLargestManifest = std::uintmax_t(1) << 30;
+    std::string text;
+    if (!ReadInputFile(path, kLargestManifest, text, error)) {
+        return false;
+    }
+    if (!ParseManifest(text, manifest, error)) {
+        error = DisplayPath(path) + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+Release ReleaseOfManifest(const ReleaseManifest& manifest, const fs::path& label) {
+    Release release;
+    release.state.localVersion = manifest.version;
+    release.state.pakAppendOffset = manifest.recordedPakOffset;
+    release.statePath = label / kLocalStateFileName;
+    for (const ManifestEntry& recorded : manifest.entries) {
+        SourceEntry entry;
+        entry.directory = recorded.kind == ManifestKind::Folder;
+        entry.storedName = recorded.key + (entry.directory ? "/" : "");
+        entry.size = recorded.size;
+        entry.path = label / fs::u8path(recorded.path);
+        release.byKey.emplace(recorded.key, release.entries.size());
+        release.entries.push_back(std::move(entry));
+    }
+    return release;
 }
 
 std::string Sha256Sums(const ReleaseManifest& manifest) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/TaskQueue.h"
+#include "record/ReleaseFolder.h"
 
 #include <atomic>
 #include <cstdint>
@@ -51,9 +52,19 @@ struct ReleaseManifest {
 
 // The document: the same manifest always gives the same bytes.
 std::string ManifestJson(const ReleaseManifest& manifest);
-// False, with the reason, for a document that is not a manifest of this format.
+// Reads strictly: false, with the reason, for a document that is not a manifest, one of a format
+// this patchkit does not know, and one whose fields are missing, malformed or contradict each
+// other (a name the updater would not write, an entry whose folder is not listed, a digest that
+// is not 64 hexadecimal digits, an offset other than the pak and version.ini give).
 [[nodiscard]] bool ParseManifest(const std::string& json, ReleaseManifest& manifest,
                                  std::string& error);
+// The file read and parsed; the reason names the file.
+[[nodiscard]] bool ReadManifestFile(const std::filesystem::path& path, ReleaseManifest& manifest,
+                                    std::string& error);
+
+// The release as a diff sees it, from its manifest alone: every entry under the name the updater
+// writes, its path for messages under label, its version.ini's version and recorded offset.
+Release ReleaseOfManifest(const ReleaseManifest& manifest, const std::filesystem::path& label);
 
 // "DIGEST  NAME" lines as sha256sum -c reads them in the release folder, under the names the
 // release folder spells, sorted as the manifest is, version.ini last.
