@@ -1,7 +1,7 @@
 #pragma once
 
 #include "identity/ReleaseIndex.h"
-#include "release/ReleaseFolder.h"
+#include "record/ReleaseFolder.h"
 
 #include <vector>
 
