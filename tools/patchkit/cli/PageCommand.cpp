@@ -57,7 +57,7 @@ PageCommand::PageCommand(CLI::App& app) {
                 "self-contained file listing the packages (linked beside it) newest first, and "
                 "answering which ones a player several versions behind runs, in order "
                 "(index.html?from=3185). Exit 0 when written, 1 when the index is refused.");
-    m_page->add_option("index", m_index, "The index patchkit index wrote")
+    m_page->add_option("index", m_index, "The history's index, as the index command wrote it")
         ->required()
         ->check(CLI::ExistingFile)
         ->type_name("releases.json");
