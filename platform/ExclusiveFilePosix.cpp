@@ -1,5 +1,6 @@
 #include "platform/ExclusiveFile.h"
 
+#include "platform/HeldFolder.h"
 #include "platform/OpenMode.h"
 
 #include <cerrno>
@@ -8,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Names are looked up relative to the folder's descriptor, so the folder cannot be swapped for a
+// link between the check and the use.
 struct HeldFolder {
     int descriptor;
 };
@@ -19,48 +22,44 @@ void HeldFolderCloser::operator()(HeldFolder* folder) const {
 
 namespace {
 
-// Names are looked up relative to the folder opened here, so the folder cannot be swapped for a
-// link between the check and the use.
-FileError OpenPlainFolder(const char* folder, int& descriptor) {
-    static_cast<void>(mkdir(folder, 0777)); // it may exist; opening it tells
-    descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return descriptor == -1 ? LastFileError() : FileError::None;
-}
-
 bool SameFile(const struct stat& one, const struct stat& other) {
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
 } // namespace
 
-FileError ExclusiveFile::Create(const char* folder, const char* name) {
-    Close();
-    int folderDescriptor = -1;
-    const FileError folderError = OpenPlainFolder(folder, folderDescriptor);
-    if (folderError != FileError::None) {
-        return folderError;
-    }
-    m_folder.reset(new HeldFolder{folderDescriptor});
-    if (unlinkat(folderDescriptor, name, 0) != 0 && errno != ENOENT) {
-        return LastFileError();
-    }
-    // Only the owner may open it: nobody else can write into it while it is held.
-    const int descriptor =
-        openat(folderDescriptor, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+FileError HoldPlainFolder(const char* folder, HeldFolderHandle& held) {
+    static_cast<void>(mkdir(folder, 0777)); // it may exist; opening it tells
+    const int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor == -1) {
         return LastFileError();
     }
-    FileHandle stream;
-    const FileError streamError = StreamOver(descriptor, *FindOpenMode("w+b"), stream);
-    struct stat status {};
-    if (streamError != FileError::None) {
-        return streamError;
+    held.reset(new HeldFolder{descriptor});
+    return FileError::None;
+}
+
+FileError FreeName(const HeldFolder& folder, const char* name) {
+    return unlinkat(folder.descriptor, name, 0) != 0 && errno != ENOENT ? LastFileError()
+                                                                        : FileError::None;
+}
+
+// Only the owner may open it: nobody else can write into it while it is held.
+FileError CreateNewFile(const HeldFolder& folder, const char* name, FileHandle& stream) {
+    const int descriptor =
+        openat(folder.descriptor, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (descriptor == -1) {
+        return LastFileError();
     }
+    FileHandle created;
+    const FileError error = StreamOver(descriptor, *FindOpenMode("w+b"), created);
+    if (error != FileError::None) {
+        return error;
+    }
+    struct stat status {};
     if (fstat(descriptor, &status) != 0 || status.st_nlink != 1) {
         return FileError::Refused;
     }
-    m_stream = std::move(stream);
-    m_name = name;
+    stream = std::move(created);
     return FileError::None;
 }
 

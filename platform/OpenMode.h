@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-// Between FileSystem.cpp, ExclusiveFile and the platform's half of the file API
+// Between FileSystem.cpp, ExclusiveFile's halves and the platform's half of the file API
 // (FileSystemWin32.cpp or FileSystemPosix.cpp); nothing else includes it.
 
 // How the host opens a file for one of the modes "rb", "r+b", "wb" and "w+b"; each platform file
