@@ -2,6 +2,7 @@
 
 #include "engine/PatchView.h"
 #include "engine/Report.h"
+#include "engine/TemporaryArchive.h"
 #include "engine/VersionLabels.h"
 #include "package/EntryName.h"
 #include "package/EntryRecord.h"
@@ -13,28 +14,17 @@
 #include <unzip.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* kPatchDirectory = "patch";
-constexpr const char* kTemporaryArchive = "patch/hvmanualpatch.zip";
 // Keeps processed * 100 within 64 bits when the progress is computed.
 constexpr std::int64_t kMaximumTotal = INT64_MAX / 100;
 
 // Whether a step lets the run go on. Stop: a message has been shown, or the run was cancelled.
 enum class Step { Continue, Stop };
-
-struct ArchiveCloser {
-    void operator()(unzFile archive) const { unzClose(archive); }
-};
-using ArchiveHandle = std::unique_ptr<std::remove_pointer_t<unzFile>, ArchiveCloser>;
 
 struct ArchiveEntry {
     unz_file_info64 info{};
@@ -61,49 +51,19 @@ Step CheckCancelled(PatchView& view) {
     return view.IsCancelled() ? Step::Stop : Step::Continue;
 }
 
-// A partial copy left by a full disk would only keep the space taken; the next run rewrites it.
-Step FailWithPartialArchive(RunState& run, FileHandle& archive) {
-    archive.reset();
-    static_cast<void>(RemoveFile(kTemporaryArchive));
-    return Fail(run.view, Message::CannotCreateTemporaryArchive);
-}
-
-// Whether the folder can take the archive; a copy left by an earlier run is replaced, so its space
-// counts. Where the free space cannot be told, writing finds out.
-bool RoomForTemporaryArchive(const RunState& run) {
-    const std::int64_t available = AvailableSpace(kPatchDirectory);
-    std::error_code error;
-    const std::uintmax_t earlierCopy = fs::file_size(kTemporaryArchive, error);
-    const std::int64_t replaced = error ? 0 : static_cast<std::int64_t>(earlierCopy);
-    return available < 0 || available >= run.archiveLength - replaced;
-}
-
-Step ExtractEmbeddedArchive(RunState& run) {
-    if (!RoomForTemporaryArchive(run)) {
-        return Fail(run.view, Message::CannotCreateTemporaryArchive);
-    }
-    FileHandle archive;
-    const std::unique_ptr<unsigned char[]> buffer = NewPieceBuffer();
-    if (!buffer ||
-        OpenFileWaiting(kTemporaryArchive, "wb", run.lockWait, archive) != FileError::None) {
-        return Fail(run.view, Message::CannotCreateTemporaryArchive);
-    }
-    switch (CopyPieces(run.programFile, static_cast<std::uint64_t>(run.archiveLength),
-                       archive.get(), buffer.get(), [&run] { return run.view.IsCancelled(); })) {
-    case PieceRun::Done:
-        break;
-    case PieceRun::Stopped:
+Step ExtractEmbeddedArchive(RunState& run, TemporaryArchive& temporary) {
+    switch (temporary.Extract(run.programFile, run.archiveLength, run.lockWait,
+                              [&run] { return run.view.IsCancelled(); })) {
+    case Extraction::Done:
+        return Step::Continue;
+    case Extraction::Stopped:
         return Step::Stop;
-    case PieceRun::NotRead:
+    case Extraction::PackageShort:
         return Fail(run.view, Message::CannotReadPackage);
-    case PieceRun::NotUsed:
-        // A disk that fills up is reported here, not later as an archive that cannot be read.
-        return FailWithPartialArchive(run, archive);
+    case Extraction::NotCreated:
+        break;
     }
-    if (!CloseWrittenFile(archive)) {
-        return FailWithPartialArchive(run, archive);
-    }
-    return Step::Continue;
+    return Fail(run.view, Message::CannotCreateTemporaryArchive);
 }
 
 bool ReadCurrentEntry(unzFile archive, ArchiveEntry& entry) {
@@ -388,23 +348,8 @@ Step ApplyEntry(Application& application) {
     return Step::Continue;
 }
 
-// The ZIP reader's file functions over a stream opened here, so that a held archive is waited
-// for; the reader closes the stream, also when it cannot read the archive.
-ArchiveHandle OpenArchiveReader(FileHandle stream) {
-    zlib_filefunc64_def functions;
-    fill_fopen64_filefunc(&functions);
-    functions.zopen64_file = [](voidpf, const void* openStream, int) -> voidpf {
-        return const_cast<void*>(openStream);
-    };
-    return ArchiveHandle(unzOpen2_64(stream.release(), &functions));
-}
-
-Step ApplyEntries(RunState& run) {
-    FileHandle stream;
-    if (OpenFileWaiting(kTemporaryArchive, "rb", run.lockWait, stream) != FileError::None) {
-        return Fail(run.view, Message::CannotReadPackage);
-    }
-    const ArchiveHandle archive = OpenArchiveReader(std::move(stream));
+Step ApplyEntries(RunState& run, TemporaryArchive& temporary) {
+    const ArchiveReader archive = temporary.OpenReader();
     if (!archive) {
         return Fail(run.view, Message::CannotReadPackage);
     }
@@ -434,14 +379,14 @@ Step RecordLocalState(RunState& run) {
 int ApplyPackage(RunState& run) {
     PatchView& view = run.view;
     view.SetProgress(0);
-    // It may exist from an earlier run; if it cannot be made, creating the archive says so.
-    static_cast<void>(MakeDirectory(kPatchDirectory));
-    if (CheckCancelled(view) == Step::Stop || ExtractEmbeddedArchive(run) == Step::Stop ||
-        CheckCancelled(view) == Step::Stop || ApplyEntries(run) == Step::Stop) {
+    TemporaryArchive temporary;
+    if (CheckCancelled(view) == Step::Stop ||
+        ExtractEmbeddedArchive(run, temporary) == Step::Stop ||
+        CheckCancelled(view) == Step::Stop || ApplyEntries(run, temporary) == Step::Stop) {
         return kRunStopped;
     }
     // Only a leftover file in "patch" if it cannot be deleted.
-    static_cast<void>(RemoveFile(kTemporaryArchive));
+    static_cast<void>(temporary.Remove());
     if (CheckCancelled(view) == Step::Stop || RecordLocalState(run) == Step::Stop) {
         return kRunStopped;
     }

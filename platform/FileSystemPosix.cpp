@@ -49,18 +49,27 @@ const OpenMode& ExistingForWriting() {
     return kExistingForWriting;
 }
 
-FileError OpenWideStream(const std::filesystem::path& path, const OpenMode& mode,
-                         FileHandle& file) {
-    const int descriptor = open(path.c_str(), mode.flags | O_CLOEXEC, 0666);
-    if (descriptor == -1) {
-        return ErrorOf(errno);
-    }
+FileError LastFileError() {
+    return ErrorOf(errno);
+}
+
+FileError StreamOver(std::intptr_t system, const OpenMode& mode, FileHandle& file) {
+    const auto descriptor = static_cast<int>(system);
     file.reset(fdopen(descriptor, mode.mode));
     if (!file) {
         close(descriptor);
         return FileError::Refused;
     }
     return FileError::None;
+}
+
+FileError OpenWideStream(const std::filesystem::path& path, const OpenMode& mode,
+                         FileHandle& file) {
+    const int descriptor = open(path.c_str(), mode.flags | O_CLOEXEC, 0666);
+    if (descriptor == -1) {
+        return LastFileError();
+    }
+    return StreamOver(descriptor, mode, file);
 }
 
 FileError OpenNarrowStream(const std::string& cp936Path, const OpenMode& mode, FileHandle& file) {

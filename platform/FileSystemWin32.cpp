@@ -47,14 +47,25 @@ FileError ErrorOf(DWORD systemError) {
     }
 }
 
-FileError StreamOverHandle(HANDLE handle, const OpenMode& mode, FileHandle& file) {
-    if (handle == INVALID_HANDLE_VALUE) {
-        return ErrorOf(GetLastError());
+// An attribute query is far cheaper than a failed open under Wine (no round trip to its server),
+// and most targets of a package do not exist yet. Other failures are left to the open to classify.
+bool NarrowPathMissing(const std::string& cp936Path) {
+    if (GetFileAttributesA(cp936Path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return false;
     }
-    const int descriptor =
-        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | mode.descriptorFlags);
+    return ErrorOf(GetLastError()) == FileError::Missing;
+}
+
+} // namespace
+
+FileError LastFileError() {
+    return ErrorOf(GetLastError());
+}
+
+FileError StreamOver(std::intptr_t system, const OpenMode& mode, FileHandle& file) {
+    const int descriptor = _open_osfhandle(system, _O_BINARY | mode.descriptorFlags);
     if (descriptor == -1) {
-        CloseHandle(handle);
+        CloseHandle(reinterpret_cast<HANDLE>(system));
         return FileError::Refused;
     }
     file.reset(_fdopen(descriptor, mode.mode));
@@ -65,13 +76,14 @@ FileError StreamOverHandle(HANDLE handle, const OpenMode& mode, FileHandle& file
     return FileError::None;
 }
 
-// An attribute query is far cheaper than a failed open under Wine (no round trip to its server),
-// and most targets of a package do not exist yet. Other failures are left to the open to classify.
-bool NarrowPathMissing(const std::string& cp936Path) {
-    if (GetFileAttributesA(cp936Path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return false;
+namespace {
+
+// A handle that could not be opened gives the system's reason.
+FileError StreamOverHandle(HANDLE handle, const OpenMode& mode, FileHandle& file) {
+    if (handle == INVALID_HANDLE_VALUE) {
+        return LastFileError();
     }
-    return ErrorOf(GetLastError()) == FileError::Missing;
+    return StreamOver(reinterpret_cast<std::intptr_t>(handle), mode, file);
 }
 
 } // namespace

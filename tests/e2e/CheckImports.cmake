@@ -1,9 +1,14 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails when the program imports a DLL that is not part of Windows itself: the updater must run
-# on a bare system. Usage: cmake -DOBJDUMP=... -DPROGRAM=... -P CheckImports.cmake
-set(system_dlls advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
-                shell32.dll user32.dll)
-execute_process(COMMAND "${OBJDUMP}" -p "${PROGRAM}" OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+# Fails unless the program is safe to run from a download folder where other DLLs were left: it
+# imports statically only KnownDLLs (which Windows takes from System32 whatever lies beside the
+# program; everything else is delay-loaded after the search is restricted), and its load
+# configuration asks for System32 alone for its imports' dependencies too (DependentLoadFlags
+# 0x800). Usage: cmake -DOBJDUMP=... -DPROGRAM=... -P CheckImports.cmake
+set(known_dlls advapi32.dll clbcatq.dll combase.dll comdlg32.dll gdi32.dll gdiplus.dll imagehlp.dll
+               imm32.dll kernel32.dll msctf.dll msvcrt.dll normaliz.dll nsi.dll ole32.dll
+               oleaut32.dll psapi.dll rpcrt4.dll sechost.dll setupapi.dll shcore.dll shell32.dll
+               shlwapi.dll user32.dll wldap32.dll ws2_32.dll)
+execute_process(COMMAND "${OBJDUMP}" -p -h "${PROGRAM}" OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "cannot read the headers of ${PROGRAM}")
 endif()
@@ -14,8 +19,42 @@ endif()
 foreach(import IN LISTS imports)
   string(REPLACE "DLL Name: " "" dll "${import}")
   string(TOLOWER "${dll}" dll)
-  if(NOT dll IN_LIST system_dlls)
-    message(FATAL_ERROR "${PROGRAM} imports ${dll}, which Windows does not ship")
+  if(NOT dll IN_LIST known_dlls)
+    message(FATAL_ERROR "${PROGRAM} imports ${dll} statically, which is not a KnownDLL")
   endif()
   message(STATUS "imports ${dll}")
 endforeach()
+
+# The load configuration: its address, the section holding it, and the field's place in it.
+if(NOT headers MATCHES "Entry a ([0-9a-f]+) ([0-9a-f]+) Load Configuration Directory")
+  message(FATAL_ERROR "${PROGRAM} has no load configuration")
+endif()
+set(address 0x${CMAKE_MATCH_1})
+if(address EQUAL 0)
+  message(FATAL_ERROR "${PROGRAM} has no load configuration")
+endif()
+string(REGEX MATCH "ImageBase[ \t]+([0-9a-f]+)" ignored "${headers}")
+math(EXPR address "${address} + 0x${CMAKE_MATCH_1}")
+if(headers MATCHES "\\(PE32\\+\\)")
+  set(field_offset 0x4E)
+else()
+  set(field_offset 0x36)
+endif()
+string(REGEX MATCHALL "\n +[0-9]+ [^ ]+ +[0-9a-f]+ +[0-9a-f]+ +[0-9a-f]+ +[0-9a-f]+" sections
+       "${headers}")
+foreach(section IN LISTS sections)
+  string(REGEX MATCH "([0-9a-f]+) +([0-9a-f]+) +[0-9a-f]+ +([0-9a-f]+)$" ignored "${section}")
+  math(EXPR start "0x${CMAKE_MATCH_2}")
+  math(EXPR end "0x${CMAKE_MATCH_2} + 0x${CMAKE_MATCH_1}")
+  if(address GREATER_EQUAL start AND address LESS end)
+    math(EXPR file_offset "0x${CMAKE_MATCH_3} + ${address} - ${start} + ${field_offset}")
+  endif()
+endforeach()
+if(NOT DEFINED file_offset)
+  message(FATAL_ERROR "${PROGRAM}: the load configuration lies in no section")
+endif()
+file(READ "${PROGRAM}" flags OFFSET ${file_offset} LIMIT 2 HEX)
+if(NOT flags STREQUAL "0008")
+  message(FATAL_ERROR "${PROGRAM}: DependentLoadFlags is ${flags} (little-endian), not 0x800")
+endif()
+message(STATUS "DependentLoadFlags 0x800")

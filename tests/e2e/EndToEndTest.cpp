@@ -367,6 +367,78 @@ TEST_F(HeldTargetTest, ReadOnlyTargetGivesCannotWriteFileAtOnce) {
     ExpectNothingChanged();
 }
 
+// ---- run with administrator rights from a download folder
+
+// The names under which planted DLLs have been loaded by installers and updaters.
+const char* const kPlantedNames[] = {"apphelp", "bcrypt",  "comctl32", "crypt32",  "cryptbase",
+                                     "dbghelp", "dwmapi",  "msimg32",  "netapi32", "profapi",
+                                     "propsys", "secur32", "sspicli",  "userenv",  "uxtheme",
+                                     "version", "winhttp", "winmm",    "wtsapi32"};
+
+// Wine is told to prefer a DLL of these names from the program's folder, as Windows does for a
+// DLL that is not a KnownDLL; the programs started meanwhile see it.
+class NativeDllsPreferred {
+public:
+    NativeDllsPreferred() {
+        std::string names;
+        for (const char* name : kPlantedNames)
+            names += std::string(names.empty() ? "" : ",") + name;
+        setenv("WINEDLLOVERRIDES", ("mscoree,mshtml=;" + names + "=n,b").c_str(), 1);
+    }
+    ~NativeDllsPreferred() { unsetenv("WINEDLLOVERRIDES"); }
+};
+
+using DownloadFolderTest = UpdaterTest;
+
+// The markers leave a file when a program loads them: none may appear.
+TEST_F(DownloadFolderTest, DllsPlantedBesideTheUpdaterAreNotLoaded) {
+    const fs::path marker = EnvironmentValue("QRT_PLANTED_DLL");
+    ASSERT_TRUE(fs::exists(marker)) << "PlantedMarker.dll not found: build the Windows presets";
+    for (const char* name : kPlantedNames)
+        fs::copy_file(marker, m_work / (std::string(name) + ".dll"));
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    MakePackage({{"readme.txt", "new"}});
+    {
+        const NativeDllsPreferred preferred;
+        Drive(StartInGame() + Steps{"finish", "1", "click-finish", "exit", "0"});
+    }
+    EXPECT_EQ(GameFile("readme.txt"), "new");
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_work))
+        EXPECT_EQ(entry.path().filename().string().rfind("loaded-", 0), std::string::npos)
+            << entry.path().filename();
+}
+
+// Links planted where the temporary archive goes turn no write outside the game folder.
+TEST_F(DownloadFolderTest, HardLinkAtTheTemporaryArchiveLeavesTheFileOutsideAlone) {
+    const std::string precious = "a file outside the game folder";
+    ASSERT_TRUE(WriteBinaryFile(m_work / "precious.txt", precious));
+    fs::create_directories(Game() / "patch");
+    fs::create_hard_link(m_work / "precious.txt", Game() / "patch" / "hvmanualpatch.zip");
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    MakePackage({{"readme.txt", "new"}});
+    Drive(StartInGame() + Steps{"finish", "1", "click-finish", "exit", "0"});
+    EXPECT_EQ(GameFile("readme.txt"), "new");
+    EXPECT_EQ(ReadBinaryFile(m_work / "precious.txt"), precious);
+    EXPECT_EQ(fs::hard_link_count(m_work / "precious.txt"), 1u);
+    EXPECT_FALSE(fs::exists(Game() / "patch" / "hvmanualpatch.zip"));
+}
+
+TEST_F(DownloadFolderTest, PatchFolderThatIsALinkStopsTheRunWithNothingWritten) {
+    const std::string precious = "a file outside the game folder";
+    fs::create_directories(m_work / "elsewhere");
+    ASSERT_TRUE(WriteBinaryFile(m_work / "elsewhere" / "hvmanualpatch.zip", precious));
+    fs::create_directory_symlink(m_work / "elsewhere", Game() / "patch");
+    WriteGameFile("version.ini", "3186\r\n0\r\n");
+    MakePackage({{"readme.txt", "new"}});
+    Drive(StartInGame() + Steps{"box", kErrorCaption,
+                                "无法创建临时文件，请确保磁盘有足够可用空间！", "ok", "exit", "1"});
+    EXPECT_EQ(ReadBinaryFile(m_work / "elsewhere" / "hvmanualpatch.zip"), precious);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_work / "elsewhere"), fs::directory_iterator()),
+              1);
+    EXPECT_EQ(GameFile("version.ini"), "3186\r\n0\r\n");
+    EXPECT_FALSE(fs::exists(Game() / "readme.txt"));
+}
+
 // patchkit.exe deflates large files in blocks on several threads: its package has the native
 // build's bytes, and the real updater reads the joined blocks as one stream.
 TEST_F(ApplicationTest, PatchkitExePackageMatchesTheNativeBuildAndApplies) {

@@ -331,6 +331,27 @@ TEST_F(ApplyPackageTest, FullDiskIsReportedWhereItHappens) {
     }
 }
 
+// Links planted for the temporary archive turn no write elsewhere: one at its name is replaced and
+// the run completes; "patch" itself a link stops the run before anything is written.
+TEST_F(ApplyPackageTest, LinksPlantedForTheTemporaryArchiveTurnNoWriteElsewhere) {
+    WriteVersionIni("3186\r\n0\r\n");
+    fs::create_directories("elsewhere");
+    WriteFile("elsewhere/hvmanualpatch.zip", "precious");
+    fs::create_directory_symlink("../elsewhere", "patch");
+    ExpectStoppedWith(RunArchive({{"a.txt", "a"}}, 3187), Message::CannotCreateTemporaryArchive,
+                      "3186\r\n0\r\n");
+    EXPECT_FALSE(fs::exists("a.txt"));
+    EXPECT_EQ(ReadFile("elsewhere/hvmanualpatch.zip"), "precious");
+
+    view.ClearRecords();
+    fs::remove("patch");
+    fs::create_directory("patch");
+    fs::create_symlink("../elsewhere/hvmanualpatch.zip", "patch/hvmanualpatch.zip");
+    ExpectCompleted(RunArchive({{"a.txt", "a"}}, 3187), "3187\r\n0\r\n");
+    EXPECT_EQ(ReadFile("a.txt"), "a");
+    EXPECT_EQ(ReadFile("elsewhere/hvmanualpatch.zip"), "precious");
+}
+
 TEST_F(ApplyPackageTest, VersionIniThatCannotBeReplacedKeepsItsOldState) {
     const std::string before = "3186\r\n0\r\n";
     WriteVersionIni(before);
