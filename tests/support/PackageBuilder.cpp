@@ -1,6 +1,7 @@
 #include "support/PackageBuilder.h"
 
 #include "package/PackageTrailer.h"
+#include "zip/DeflateChunk.h"
 
 #include <zip.h>
 #include <zlib.h>
@@ -30,13 +31,11 @@ std::uint16_t GetLittleEndian16(const std::string& bytes, std::size_t offset) {
                                       static_cast<unsigned char>(bytes.at(offset + 1)) << 8);
 }
 
-bool AddEntry(zipFile zip, const ZipEntry& entry) {
+bool AddStoredEntry(zipFile zip, const ZipEntry& entry) {
     const zip_fileinfo info{};
-    const int method = entry.storage == Storage::Deflated ? Z_DEFLATED : 0;
-    const int level = entry.storage == Storage::Deflated ? Z_DEFAULT_COMPRESSION : 0;
     const int zip64 = entry.data.size() >= 0xFFFFFFFFu ? 1 : 0;
-    if (zipOpenNewFileInZip64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                              method, level, zip64) != ZIP_OK) {
+    if (zipOpenNewFileInZip64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, 0, 0,
+                              zip64) != ZIP_OK) {
         return false;
     }
     const char* data = entry.data.data();
@@ -49,6 +48,34 @@ bool AddEntry(zipFile zip, const ZipEntry& entry) {
         left -= piece;
     }
     return zipCloseFileInZip(zip) == ZIP_OK;
+}
+
+// Deflated as patchkit deflates at its default level, so the engine and the real updater read
+// the streams publishers ship.
+bool AddDeflatedEntry(zipFile zip, const ZipEntry& entry) {
+    DeflateChunkInput chunk;
+    chunk.data = reinterpret_cast<const unsigned char*>(entry.data.data());
+    chunk.size = entry.data.size();
+    chunk.last = true;
+    std::string deflated(DeflateChunkRoom(chunk.size), '\0');
+    std::size_t deflatedSize = 0;
+    if (!DeflateChunk(chunk, reinterpret_cast<unsigned char*>(&deflated[0]), deflatedSize)) {
+        return false;
+    }
+    const zip_fileinfo info{};
+    const int zip64 = entry.data.size() >= 0xFFFFFFFFu ? 1 : 0;
+    const uLong crc = crc32_z(0, chunk.data, chunk.size);
+    if (zipOpenNewFileInZip2_64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                Z_DEFLATED, kDefaultLevel, 1, zip64) != ZIP_OK ||
+        zipWriteInFileInZip(zip, deflated.data(), static_cast<unsigned>(deflatedSize)) != ZIP_OK) {
+        return false;
+    }
+    return zipCloseFileInZipRaw64(zip, chunk.size, crc) == ZIP_OK;
+}
+
+bool AddEntry(zipFile zip, const ZipEntry& entry) {
+    return entry.storage == Storage::Deflated ? AddDeflatedEntry(zip, entry)
+                                              : AddStoredEntry(zip, entry);
 }
 
 } // namespace

@@ -171,7 +171,7 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         {"seal stub.exe --frob", "--frob"},
         {"build --stub stub.exe --version 3187 -o out.exe", "[--from,--zip] is required"},
         {"build --stub stub.exe --version 3187 --from . --zip stub.exe -o out.exe", "2 were given"},
-        {"build --stub stub.exe --version 3187 --from . -o out.exe --level 10", "--level"},
+        {"build --stub stub.exe --version 3187 --from . -o out.exe --level 13", "--level"},
         {"build --stub stub.exe --version 4294967296 --from . -o out.exe", "--version"},
         {"apply stub.exe --game missing", "--game"},
         {"diff --old . --new .", "[--folder,--stub] is required"},

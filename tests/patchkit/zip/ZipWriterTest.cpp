@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdlib>
+
 namespace {
 
 struct Source {
@@ -36,10 +38,11 @@ SourceEntry SourceOf(const std::string& name, const std::string& path, std::uint
 class ZipWriterTest : public ::testing::Test {
 protected:
     // Writes the sources into "archive.zip".
-    void Write(const std::vector<Source>& sources, int level, ZipLimits limits = {}) {
+    void Write(const std::vector<Source>& sources, int level, ZipLimits limits = {},
+               unsigned jobs = 0) {
         FileHandle file = OpenFile("archive.zip", "wb");
         EXPECT_TRUE(file);
-        ZipWriter writer(file.get(), 0, level, 0, limits);
+        ZipWriter writer(file.get(), 0, level, jobs, limits);
         std::string error;
         for (std::size_t i = 0; i < sources.size(); ++i) {
             const Source& source = sources[i];
@@ -111,6 +114,36 @@ TEST_F(ZipWriterTest, LevelZeroStoresEverything) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].method, 0u);
     EXPECT_EQ(entries[0].dataProblem, "");
+}
+
+// Every level, on a file larger than a block, an empty one and ones deflate cannot shrink: the
+// same bytes for any number of threads, read back exactly by the updater's reader and by Info-ZIP.
+TEST_F(ZipWriterTest, EveryLevelGivesTheSameBytesForAnyJobCountAndReadsBack) {
+    const std::size_t block = 1 << 20;
+    const std::vector<Source> sources = {{"data/", "", true},
+                                         {"res.pak", testsupport::PatternedData(2 * block + 4321)},
+                                         {"data/empty.txt", ""},
+                                         {"data/noise.bin", testsupport::NoiseData(block + 100)},
+                                         {"data/small-noise.bin", testsupport::NoiseData(1000)},
+                                         {"data/small.txt", testsupport::PatternedData(3000, 3)}};
+    for (const int level : {0, 1, 6, 9, 10, 11, 12}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        std::string first;
+        for (const unsigned jobs : {1u, 2u, 7u}) {
+            Write(sources, level, {}, jobs);
+            first = first.empty() ? m_archive : first;
+            EXPECT_TRUE(m_archive == first) << "the bytes depend on the number of threads";
+        }
+        const auto entries = ReadBack();
+        ASSERT_EQ(entries.size(), sources.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            EXPECT_EQ(entries[i].crc, CrcOf(sources[i].data)) << sources[i].name;
+            EXPECT_EQ(entries[i].dataProblem, "") << sources[i].name;
+        }
+        EXPECT_EQ(entries[1].method, level == 0 ? 0u : 8u);
+        EXPECT_EQ(entries[3].method, 0u);
+        EXPECT_EQ(std::system("unzip -tqq archive.zip"), 0);
+    }
 }
 
 // An entry as the central directory gives it, with the ZIP64 extra field applied. Written here

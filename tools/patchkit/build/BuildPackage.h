@@ -2,6 +2,7 @@
 
 #include "build/SourceFolder.h"
 #include "rules/Finding.h"
+#include "zip/DeflateChunk.h"
 #include "zip/ZipWriter.h"
 
 #include <atomic>
@@ -19,7 +20,7 @@ struct BuildRequest {
     std::filesystem::path fromArchive;
     std::vector<SourceEntry> fromEntries; // prepared by the caller, in archive order
     std::filesystem::path output;
-    int level = 6;
+    int level = kDefaultLevel;
     // Swap the package the stub already carries for the new one.
     bool replace = false;
     ZipLimits limits;

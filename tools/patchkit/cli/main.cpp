@@ -57,9 +57,15 @@ void AddPackageArgument(CLI::App& command, std::string& package, const char* des
 }
 
 void AddLevelOption(CLI::App& command, int& level) {
-    command.add_option("--level", level, "Deflate level, 0 (store only) to 9")
+    command
+        .add_option("--level", level,
+                    "0 stores every file; 1 to 9 are zlib's deflate levels, fast to thorough (6: "
+                    "as pigz -6); 10 to 12 search for the cheapest matches, each slower and "
+                    "smaller than the one before (11, the default: the smallest packages at a "
+                    "speed fit for a release build; 12: the last bytes, for much more time). "
+                    "Every level is read by the updater")
         ->capture_default_str()
-        ->check(CLI::Range(0, 9))
+        ->check(CLI::Range(kStoreLevel, kMaxLevel))
         ->type_name("LEVEL");
 }
 

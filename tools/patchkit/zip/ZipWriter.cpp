@@ -1,5 +1,7 @@
 #include "zip/ZipWriter.h"
 
+#include "zip/DeflateChunk.h"
+
 #include "base/StopRequest.h"
 #include "base/TextConversion.h"
 #include "platform/FileSystem.h"
@@ -13,9 +15,12 @@
 
 namespace {
 
-// Blocks of input compressed apart: large enough that restarting costs next to nothing in size.
+// Blocks of input compressed apart: large enough that restarting costs next to nothing in size
+// (at level 12, 1 MiB blocks made 107 MB of programs, scripts and text 0.04% larger than whole
+// files did).
 constexpr std::size_t kBlockSize = 1 << 20;
-// What deflate can refer back to: the dictionary each block but the first is primed with.
+// What deflate can refer back to: the dictionary each block but the first is primed with, at the
+// levels that use one.
 constexpr std::size_t kDictionarySize = 32768;
 
 constexpr std::uint16_t kStored = 0;
@@ -112,41 +117,27 @@ struct ZipWriter::Block {
             dictionary.reset(new (std::nothrow) unsigned char[kDictionarySize]);
         }
         if (deflate) {
-            output.reset(new (std::nothrow) unsigned char[OutputRoom()]);
+            output.reset(new (std::nothrow) unsigned char[DeflateChunkRoom(inputSize)]);
         }
         return input && (dictionary || !withDictionary) && (output || !deflate);
     }
 
-    // Ends the block on a byte boundary (the last one ends the stream), so the blocks of an entry
-    // join into one deflate stream.
+    // The blocks of an entry join into one deflate stream (zip/DeflateChunk.h).
     void Compress(int level) {
         crc = UpdateCrc(0, input.get(), inputSize);
         if (!deflate) {
             return;
         }
-        z_stream stream{};
-        // Raw deflate: the ZIP records carry what a zlib header and trailer would.
-        if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-            failed = true;
-            return;
-        }
-        if (dictionarySize != 0) {
-            failed = deflateSetDictionary(&stream, dictionary.get(),
-                                          static_cast<uInt>(dictionarySize)) != Z_OK;
-        }
-        stream.next_in = input.get();
-        stream.avail_in = static_cast<uInt>(inputSize);
-        stream.next_out = output.get();
-        stream.avail_out = static_cast<uInt>(OutputRoom());
-        const int result = ::deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
-        failed = failed || stream.avail_in != 0 || stream.avail_out == 0 ||
-                 result != (last ? Z_STREAM_END : Z_OK);
-        outputSize = OutputRoom() - stream.avail_out;
-        deflateEnd(&stream);
+        DeflateChunkInput chunk;
+        chunk.level = level;
+        chunk.data = input.get();
+        chunk.size = inputSize;
+        chunk.dictionary = dictionary.get();
+        chunk.dictionarySize = dictionarySize;
+        chunk.last = last;
+        failed = !DeflateChunk(chunk, output.get(), outputSize);
     }
 
-    // Room for input that does not shrink, with its stored-block framing and the flush marker.
-    std::size_t OutputRoom() const { return inputSize + inputSize / 256 + 1024; }
     const unsigned char* Data() const { return deflate ? output.get() : input.get(); }
     std::size_t DataSize() const { return deflate ? outputSize : inputSize; }
 };
@@ -321,11 +312,12 @@ bool ZipWriter::NextBlock(const Block* previous, std::uint64_t& remaining,
     block->inputSize = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kBlockSize));
     remaining -= block->inputSize;
     block->last = remaining == 0;
-    if (block->inputSize != 0 && !block->Allocate(previous != nullptr)) {
+    const bool withDictionary = previous != nullptr && ChunkNeedsDictionary(m_level);
+    if (block->inputSize != 0 && !block->Allocate(withDictionary)) {
         error = "out of memory";
         return false;
     }
-    if (previous != nullptr) {
+    if (withDictionary) {
         // Copied before making room, which may write the previous block out. Blocks ahead
         // of the last are full, so the previous one alone holds the dictionary.
         block->dictionarySize = kDictionarySize;

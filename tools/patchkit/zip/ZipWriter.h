@@ -22,12 +22,12 @@ struct ZipLimits {
 };
 
 // Writes a ZIP archive whose bytes depend on nothing but the entries given: fixed timestamps,
-// no host attributes, names as given. Entries are deflated, or stored where deflate does not
-// shrink them (level 0 stores everything).
+// no host attributes, names as given. Entries are deflated at the level (zip/DeflateChunk.h), or
+// stored where deflate does not shrink them (level 0 stores everything).
 //
-// A file is deflated in blocks of fixed size, each primed with the 32 KiB ahead of it and ended
-// on a byte boundary, so the blocks compress on several threads at once and still join into one
-// deflate stream; the bytes never depend on the number of threads. A few blocks per thread are
+// A file is deflated in blocks of fixed size that join into one deflate stream
+// (zip/DeflateChunk.h), so the blocks compress on several threads at once; the bytes never
+// depend on the number of threads. A few blocks per thread are
 // held at a time, whatever the files' sizes. Entries are added without waiting for their data to
 // be written: a failure may surface at a later call, its message naming the file at fault.
 class ZipWriter {
