@@ -51,11 +51,14 @@ function(qrt_safe_dll_loading target kind)
   else()
     set(entry QrtConsoleEntry)
   endif()
+  # 32-bit C names carry a leading underscore.
+  set(prefix "")
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    set(entry _${entry})
+    set(prefix _)
   endif()
   target_link_libraries(${target} PRIVATE qrtsafestart)
-  target_link_options(${target} PRIVATE LINKER:--entry=${entry})
+  target_link_options(${target} PRIVATE LINKER:--entry=${prefix}${entry}
+                                        LINKER:--undefined=${prefix}QrtLoadConfiguration)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/point-load-configuration.py
             $<TARGET_FILE:${target}>

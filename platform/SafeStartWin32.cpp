@@ -65,19 +65,20 @@ constexpr IMAGE_LOAD_CONFIG_DIRECTORY LoadConfiguration() {
     return configuration;
 }
 
-// The load configuration carrying DependentLoadFlags (called Reserved1 by mingw's header):
-// Windows 10 1607 and later load the static imports themselves from System32 alone. GNU ld does
-// not point the image's load configuration entry at it; a step after the link does, finding it
-// by its section.
-__attribute__((used, section(".qrtlcf"))) alignas(8) constexpr IMAGE_LOAD_CONFIG_DIRECTORY
-    kLoadConfiguration = LoadConfiguration();
-
 void StartSafely() {
     RestrictDllSearch();
     ApplyMitigationPolicies();
 }
 
 } // namespace
+
+// The load configuration carrying DependentLoadFlags (called Reserved1 by mingw's header):
+// Windows 10 1607 and later load the static imports themselves from System32 alone. GNU ld does
+// not point the image's load configuration entry at it; a step after the link does, finding it
+// by its section. No code refers to it: the link names it (--undefined) so that dropping unused
+// sections keeps it.
+extern "C" __attribute__((used, section(".qrtlcf"))) alignas(8) const IMAGE_LOAD_CONFIG_DIRECTORY
+    QrtLoadConfiguration = LoadConfiguration();
 
 extern "C" int QrtWindowsEntry() {
     StartSafely();
