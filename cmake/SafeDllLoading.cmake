@@ -29,10 +29,14 @@ foreach(dll IN LISTS QRT_DELAY_LOADED_DLLS)
     string(APPEND definition "${name}\n")
   endforeach()
   file(WRITE ${delay_dir}/${dll}.def "${definition}")
-  execute_process(COMMAND ${QRT_DLLTOOL} --kill-at --input-def ${delay_dir}/${dll}.def
-                          --dllname ${dll}.dll --output-delaylib ${delay_dir}/lib${dll}_delay.a
-                  COMMAND_ERROR_IS_FATAL ANY)
-  string(APPEND delay_libraries " ${delay_dir}/lib${dll}_delay.a")
+  # dlltool names its members and their symbols after the output's path unless given a prefix,
+  # and the linked image then depends on the build folder.
+  execute_process(COMMAND ${QRT_DLLTOOL} --kill-at --input-def ${dll}.def --temp-prefix ${dll}
+                          --dllname ${dll}.dll --output-delaylib lib${dll}_delay.a
+                  WORKING_DIRECTORY ${delay_dir} COMMAND_ERROR_IS_FATAL ANY)
+  # Named from the build's root, where the links run: ld orders import sections by their
+  # archive's path, so a full path would order them by the build folder's name.
+  string(APPEND delay_libraries " delay-imports/lib${dll}_delay.a")
   # What a library names for its calls into the DLL, in place of the import library.
   add_library(DelayLoaded::${dll} INTERFACE IMPORTED GLOBAL)
   set_target_properties(DelayLoaded::${dll} PROPERTIES
