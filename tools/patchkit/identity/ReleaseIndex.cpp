@@ -128,40 +128,35 @@ void NoteStep(const IndexedPackage& package, bool checked,
     }
 }
 
-// Each step proven on the manifests of the release it starts from and the one it gives.
-bool ProveStepsOnRecords(const IndexRequest& request, const std::vector<IndexedPackage>& packages,
-                         Refusals& refusals) {
-    std::map<std::uint32_t, std::pair<fs::path, ReleaseManifest>> records;
-    for (const fs::path& path : request.releaseManifests) {
-        ReleaseManifest record;
-        std::string error;
-        if (!ReadManifestFile(path, record, error)) {
-            refusals.Add(error);
-        } else if (!records.emplace(record.version, std::make_pair(path, record)).second) {
-            refusals.Add(path, "a second manifest of version " + std::to_string(record.version));
-        }
-    }
+const fs::path& PathOf(const fs::path& releaseFolder) {
+    return releaseFolder;
+}
+
+using RecordedRelease = std::pair<fs::path, ReleaseManifest>;
+
+const fs::path& PathOf(const RecordedRelease& record) {
+    return record.first;
+}
+
+// Proves each package on what is known of the release it starts from and the one it gives
+// (KIND names it in refusals); prove(package, from, to, differences, error) checks one step.
+template <typename Known, typename Prove>
+bool ProveEachStep(const IndexRequest& request, const std::vector<IndexedPackage>& packages,
+                   const std::map<std::uint32_t, Known>& known, const std::string& kind,
+                   Prove prove, Refusals& refusals) {
     for (const IndexedPackage& package : packages) {
-        const auto from = records.find(package.version - 1);
-        const auto to = records.find(package.version);
-        if (from == records.end() || to == records.end()) {
-            refusals.Add(
-                package.path,
-                "cannot be proven: no manifest of version " +
-                    std::to_string(from == records.end() ? package.version - 1 : package.version));
+        const auto from = known.find(package.version - 1);
+        const auto to = known.find(package.version);
+        if (from == known.end() || to == known.end()) {
+            refusals.Add(package.path, "cannot be proven: no " + kind + " of version " +
+                                           std::to_string(from == known.end() ? package.version - 1
+                                                                              : package.version));
             continue;
         }
-        RecordCheckRequest check;
-        check.package = package.path;
-        check.oldRecord = &from->second.second;
-        check.newRecord = &to->second.second;
-        check.newName = DisplayPath(to->second.first);
-        check.work = WorkSettings{request.work.jobs, nullptr};
-        check.stop = request.stop;
         std::vector<std::string> differences;
         std::string error;
-        const bool checked = CheckUpdateOnRecords(check, differences, error);
-        NoteStep(package, checked, differences, error, from->second.first, to->second.first,
+        const bool checked = prove(package, from->second, to->second, differences, error);
+        NoteStep(package, checked, differences, error, PathOf(from->second), PathOf(to->second),
                  refusals);
         if (StopAsked(request.stop)) {
             refusals.Add("interrupted");
@@ -171,6 +166,35 @@ bool ProveStepsOnRecords(const IndexRequest& request, const std::vector<IndexedP
     return !refusals.Any();
 }
 
+// Each step proven on the manifests of the release it starts from and the one it gives.
+bool ProveStepsOnRecords(const IndexRequest& request, const std::vector<IndexedPackage>& packages,
+                         Refusals& refusals) {
+    std::map<std::uint32_t, RecordedRelease> records;
+    for (const fs::path& path : request.releaseManifests) {
+        ReleaseManifest record;
+        std::string error;
+        if (!ReadManifestFile(path, record, error)) {
+            refusals.Add(error);
+        } else if (!records.emplace(record.version, std::make_pair(path, record)).second) {
+            refusals.Add(path, "a second manifest of version " + std::to_string(record.version));
+        }
+    }
+    const auto prove = [&request](const IndexedPackage& package, const RecordedRelease& from,
+                                  const RecordedRelease& to, std::vector<std::string>& differences,
+                                  std::string& error) {
+        RecordCheckRequest check;
+        check.package = package.path;
+        check.oldRecord = &from.second;
+        check.newRecord = &to.second;
+        check.newName = DisplayPath(to.first);
+        check.work = WorkSettings{request.work.jobs, nullptr};
+        check.stop = request.stop;
+        return CheckUpdateOnRecords(check, differences, error);
+    };
+    return ProveEachStep(request, packages, records, "manifest", prove, refusals);
+}
+
+// Each step proven by applying it to a copy of the release folder it starts from.
 bool ProveSteps(const IndexRequest& request, const std::vector<IndexedPackage>& packages,
                 Refusals& refusals) {
     std::map<std::uint32_t, fs::path> releases;
@@ -183,33 +207,19 @@ bool ProveSteps(const IndexRequest& request, const std::vector<IndexedPackage>& 
                                       std::to_string(state.localVersion));
         }
     }
-    for (const IndexedPackage& package : packages) {
-        const auto from = releases.find(package.version - 1);
-        const auto to = releases.find(package.version);
-        if (from == releases.end() || to == releases.end()) {
-            refusals.Add(
-                package.path,
-                "cannot be proven: no release folder of version " +
-                    std::to_string(from == releases.end() ? package.version - 1 : package.version));
-            continue;
-        }
+    const auto prove = [&request](const IndexedPackage& package, const fs::path& from,
+                                  const fs::path& to, std::vector<std::string>& differences,
+                                  std::string& error) {
         CheckRequest check;
         check.package = package.path;
-        check.oldFolder = from->second;
-        check.newFolder = to->second;
+        check.oldFolder = from;
+        check.newFolder = to;
         check.scratch = request.scratch;
-        check.effectivePakName = EffectivePakName(to->second);
+        check.effectivePakName = EffectivePakName(to);
         check.stop = request.stop;
-        std::vector<std::string> differences;
-        std::string error;
-        const bool checked = CheckUpdate(check, differences, error);
-        NoteStep(package, checked, differences, error, from->second, to->second, refusals);
-        if (StopAsked(request.stop)) {
-            refusals.Add("interrupted");
-            return false;
-        }
-    }
-    return !refusals.Any();
+        return CheckUpdate(check, differences, error);
+    };
+    return ProveEachStep(request, packages, releases, "release folder", prove, refusals);
 }
 
 } // namespace
