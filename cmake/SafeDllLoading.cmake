@@ -42,6 +42,11 @@ foreach(dll IN LISTS QRT_DELAY_LOADED_DLLS)
   set_target_properties(DelayLoaded::${dll} PROPERTIES
     INTERFACE_LINK_LIBRARIES ${delay_dir}/lib${dll}_delay.a)
 endforeach()
+# Calls name the function, whose thunk jumps through its slot, not the slot itself: a 32-bit link
+# drops the code that loads the DLL when only slots name it (binutils bug 14339), and the first
+# call then jumps to address zero. cmake/check-linked-image.py checks every slot after the link.
+add_compile_definitions(DECLSPEC_IMPORT=)
+
 # The same after every library of ours and ahead of the toolchain's import libraries, so that the
 # calls the toolchain's own libraries make are resolved to the delay-loaded form too.
 set(CMAKE_C_STANDARD_LIBRARIES "${delay_libraries} ${CMAKE_C_STANDARD_LIBRARIES}")
