@@ -21,6 +21,11 @@ add_compile_options($<$<COMPILE_LANGUAGE:C>:-fno-asynchronous-unwind-tables>)
 # Where each program's bytes come from: <program>.map beside the build's root.
 add_link_options("-Wl,-Map=$<TARGET_PROPERTY:NAME>.map")
 
+# Only the code a program reaches: GNU ld keeps every function an unwind table names, and drops
+# the delay-load thunks only import slots name (cmake/link-reachable-code.py links twice).
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(CMAKE_CXX_LINKER_LAUNCHER ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/link-reachable-code.py)
+
 # The updater's own code for size: its time goes to zlib's inflate and the runtime's file writes,
 # which keep their optimisation. Set once every folder has made its targets.
 function(qrt_compact_updater_code)
