@@ -15,7 +15,7 @@ add_link_options(-Wl,--gc-sections)
 add_link_options(-Wl,--no-insert-timestamp)
 add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=" "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=")
 
-# The C libraries compiled here (minizip, libdeflate) are never unwound through: no unwind tables.
+# The C libraries compiled here (minizip, libdeflate, zopfli) are never unwound through: no unwind tables.
 add_compile_options($<$<COMPILE_LANGUAGE:C>:-fno-asynchronous-unwind-tables>)
 
 # Where each program's bytes come from: <program>.map beside the build's root.

@@ -87,4 +87,21 @@ TEST(DeflateChunkTest, OptimalParsingLevelsGiveSmallerStreamsThanZlibsBest) {
     EXPECT_LT(previous, zlibBest);
 }
 
+// At the highest level zopfli continues the stream from the 32 KiB ahead of a chunk: chunks that
+// repeat what came before them cost next to nothing, wherever their blocks end, and the whole
+// inflates exactly.
+TEST(DeflateChunkTest, HighestLevelRefersBackAcrossChunkBoundaries) {
+    const std::string earlier = testsupport::PatternedData(4000, 6);
+    const std::size_t earlierAlone = JoinedStream({earlier}, kMaxLevel).size();
+    for (std::size_t extra = 0; extra < 8; ++extra) {
+        SCOPED_TRACE("repeats longer by " + std::to_string(extra) + " bytes");
+        const std::vector<std::string> chunks = {
+            earlier, earlier.substr(500 + 13 * extra, 1000 + 41 * extra),
+            earlier.substr(100 * extra, 1000 + 7 * extra)};
+        const std::string stream = JoinedStream(chunks, kMaxLevel);
+        EXPECT_EQ(Inflated(stream, 8000), chunks[0] + chunks[1] + chunks[2]);
+        EXPECT_LT(stream.size(), earlierAlone + 100);
+    }
+}
+
 } // namespace

@@ -3,8 +3,8 @@
 #include <cstddef>
 
 // Deflate levels as --level gives them. 0 stores; 1 to 9 are zlib's levels, the bytes they have
-// always given; from 10 a second encoder searches for the cheapest matches (optimal parsing),
-// slower and smaller.
+// always given; from 10 a second encoder (libdeflate) searches for the cheapest matches (optimal
+// parsing), slower and smaller; 12 also has zopfli compress each chunk and keeps the smaller.
 constexpr int kStoreLevel = 0;
 constexpr int kLastZlibLevel = 9;
 constexpr int kDefaultLevel = 11;
@@ -17,8 +17,8 @@ struct DeflateChunkInput {
     int level = kDefaultLevel; // 1 to kMaxLevel
     const unsigned char* data = nullptr;
     std::size_t size = 0;
-    // The 32 KiB ahead of the chunk, which zlib's levels refer back to; the optimal-parsing
-    // levels compress each chunk alone.
+    // The 32 KiB ahead of the chunk, which zlib's levels and zopfli refer back to; libdeflate
+    // compresses each chunk alone.
     const unsigned char* dictionary = nullptr;
     std::size_t dictionarySize = 0;
     bool last = false;
