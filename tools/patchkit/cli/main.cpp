@@ -63,7 +63,7 @@ void AddLevelOption(CLI::App& command, int& level) {
                     "as pigz -6); 10 to 12 search for the cheapest matches, each slower and "
                     "smaller than the one before (11, the default: the smallest packages at a "
                     "speed fit for a release build; 12 also runs zopfli on every block and keeps "
-                    "the smaller: no larger than advzip -z -4, for about 40 times the time of "
+                    "the smaller: no larger than advzip -z -4, for about 50 times the time of "
                     "11). "
                     "Every level is read by the updater")
         ->capture_default_str()
