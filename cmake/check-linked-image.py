@@ -8,51 +8,12 @@ import re
 import struct
 import sys
 
-# PE32 (32-bit, DWARF unwind tables in .eh_frame) and PE32+ (64-bit, .pdata and .xdata).
-PE32, PE32_PLUS = 0x10B, 0x20B
+from pe_image import Image, PE32, PE32_PLUS
+
+# 32-bit images keep DWARF unwind tables in .eh_frame; 64-bit ones .pdata and .xdata.
 EXCEPTION_DIRECTORY = 3
 UNW_FLAG_EHANDLER, UNW_FLAG_UHANDLER, UNW_FLAG_CHAININFO = 1, 2, 4
 DW_EH_PE_PCREL_SDATA4, DW_EH_PE_INDIRECT = 0x1B, 0x80
-
-
-class Image:
-    def __init__(self, data):
-        self.data = data
-        header = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[header:header + 4] != b"PE\0\0":
-            raise ValueError("not a PE image")
-        count, optional_size = struct.unpack_from("<H12xH", data, header + 6)
-        optional = header + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        base_at, directories = {PE32: (28, 96), PE32_PLUS: (24, 112)}[self.magic]
-        self.base = struct.unpack_from("<Q" if self.magic == PE32_PLUS else "<I", data,
-                                       optional + base_at)[0]
-        self.exception_directory = struct.unpack_from(
-            "<II", data, optional + directories + 8 * EXCEPTION_DIRECTORY)
-        symbols, symbol_count = struct.unpack_from("<II", data, header + 12)
-        strings = symbols + 18 * symbol_count
-        self.sections = []
-        for index in range(count):
-            at = optional + optional_size + 40 * index
-            name = data[at:at + 8].rstrip(b"\0").decode()
-            if name.startswith("/"):  # a long name, kept in the symbol table's strings
-                start = strings + int(name[1:])
-                name = data[start:data.index(b"\0", start)].decode()
-            size, address, raw_size, raw = struct.unpack_from("<IIII", data, at + 8)
-            self.sections.append((name, address, size, raw))
-
-    def section(self, prefix):
-        return next((s for s in self.sections if s[0].startswith(prefix)), None)
-
-    def offset(self, rva):
-        for _, address, size, raw in self.sections:
-            if address <= rva < address + size:
-                return raw + rva - address
-        raise ValueError(f"address {rva:#x} lies in no section")
-
-    def in_code(self, rva):
-        code = self.section(".text")
-        return code[1] <= rva < code[1] + code[2]
 
 
 def uleb(data, at):
@@ -131,7 +92,7 @@ def check_eh_frame(image, problems):
 
 
 def check_pdata(image, problems):
-    rva, size = image.exception_directory
+    rva, size = image.directory(EXCEPTION_DIRECTORY)
     if size == 0:
         problems.append("no exception directory")
         return

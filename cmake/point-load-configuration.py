@@ -5,12 +5,13 @@ that it asks for DependentLoadFlags LOAD_LIBRARY_SEARCH_SYSTEM32. Usage: point-l
 import struct
 import sys
 
-SECTION = b".qrtlcf\0"
+from pe_image import Image, PE32, PE32_PLUS
+
+SECTION = ".qrtlcf"
 LOAD_CONFIG_ENTRY = 10
 SEARCH_SYSTEM32 = 0x800
-# PE32 and PE32+: where the data directories start in the optional header, and where
-# DependentLoadFlags lies in the load configuration.
-LAYOUTS = {0x10B: (96, 0x36), 0x20B: (112, 0x4E)}
+# Where DependentLoadFlags lies in the load configuration of each kind of image.
+FLAGS_OFFSETS = {PE32: 0x36, PE32_PLUS: 0x4E}
 
 
 def fail(message):
@@ -31,24 +32,16 @@ def pe_checksum(image, field):
 
 def main():
     with open(sys.argv[1], "r+b") as program:
-        image = bytearray(program.read())
-        header = struct.unpack_from("<I", image, 0x3C)[0]
-        if image[header:header + 4] != b"PE\0\0":
-            fail("not a PE image")
-        sections, optional_size = struct.unpack_from("<H12xH", image, header + 6)
-        optional = header + 24
-        magic = struct.unpack_from("<H", image, optional)[0]
-        if magic not in LAYOUTS:
-            fail(f"unknown optional header {magic:#x}")
-        directories, flags_offset = LAYOUTS[magic]
-        entry = optional + directories + 8 * LOAD_CONFIG_ENTRY
-        for index in range(sections):
-            at = optional + optional_size + 40 * index
-            if image[at:at + 8] == SECTION:
-                address, raw = struct.unpack_from("<I4xI", image, at + 12)
-                break
-        else:
+        try:
+            pe = Image(bytearray(program.read()))
+        except ValueError as error:
+            fail(str(error))
+        image, flags_offset = pe.data, FLAGS_OFFSETS[pe.magic]
+        entry = pe.directory_field(LOAD_CONFIG_ENTRY)
+        table = pe.section(SECTION)
+        if table is None:
             fail("no section .qrtlcf")
+        _, address, _, raw = table
         size = struct.unpack_from("<I", image, raw)[0]
         if struct.unpack_from("<H", image, raw + flags_offset)[0] != SEARCH_SYSTEM32:
             fail("DependentLoadFlags is not 0x800")
@@ -57,7 +50,7 @@ def main():
             fail(f"the image already has a load configuration at {current[0]:#x}")
         struct.pack_into("<II", image, entry, address, size)
         # The linker sums the image; the sum is kept true.
-        checksum = optional + 64
+        checksum = pe.optional + 64
         if struct.unpack_from("<I", image, checksum)[0] != 0:
             struct.pack_into("<I", image, checksum, pe_checksum(image, checksum))
         program.seek(0)

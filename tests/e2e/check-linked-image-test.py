@@ -12,6 +12,8 @@ import tempfile
 import unittest
 
 CHECKER, WIN32_EXE, WIN32_MAP, WIN64_EXE, WIN64_MAP = sys.argv[1:6]
+# The checker's own folder holds the PE reading it imports.
+sys.path.insert(0, os.path.dirname(os.path.abspath(CHECKER)))
 spec = importlib.util.spec_from_file_location("check", CHECKER)
 check = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(check)
@@ -94,7 +96,7 @@ class LinkedImageCheck(unittest.TestCase):
 
     def test_64_bit_function_table_out_of_order_is_refused(self):
         def swap_last_two(image):
-            rva, size = image.exception_directory
+            rva, size = image.directory(check.EXCEPTION_DIRECTORY)
             last = image.offset(rva) + size - 12
             entries = image.data[last - 12:last + 12]
             image.data[last - 12:last + 12] = entries[12:] + entries[:12]
